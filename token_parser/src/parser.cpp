@@ -1,0 +1,124 @@
+// CParser and CToken.
+//
+// The walk of CheckForToken holds the token it is working on by pointer, never by a reference
+// into the array's storage: a handler may call Add, whose growth of the array frees the old
+// storage, and the walk still has to read the completed token's identifier after the handler
+// has returned. Tokens themselves are never freed before the parser, so the pointer stays good.
+// After a completion the walk returns at once and looks at no other token.
+#include <talmoor.h>
+
+#include <memory>
+#include <new>
+
+namespace {
+
+// Where Add's refusal reasons go: the debugger's log on Windows, nowhere elsewhere.
+void ReportRefusal(const CString& reason) {
+#ifdef _WIN32
+    OutputDebugStringA(reason.GetString());
+#else
+    (void)reason;
+#endif
+}
+
+// Closes the parser's file on every way out of a scan, exceptions included.
+class ScanCloser {
+public:
+    explicit ScanCloser(CStdioFile& file) : m_file(file) {}
+    ~ScanCloser() { m_file.Close(); }
+    ScanCloser(const ScanCloser&) = delete;
+    ScanCloser& operator=(const ScanCloser&) = delete;
+
+private:
+    CStdioFile& m_file;
+};
+
+} // namespace
+
+CToken::CToken(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFile*))
+    : m_tokenID(tokenID), m_progress(0), m_callback(callback), m_tokenAsStr(tokenAsStr) {}
+
+CToken::~CToken() {}
+
+CParser::CParser() {}
+
+CParser::~CParser() {
+    for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
+        delete m_tokens.GetAt(i);
+    m_tokens.SetSize(0, -1);
+    // m_file, declared after m_tokens, is destroyed (and closed) first, then the array.
+}
+
+int CParser::Add(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFile*)) {
+    if (tokenAsStr == nullptr || tokenAsStr[0] == '\0')
+        return 0;
+    if (tokenID == 0)
+        return 0;
+    const CString text(tokenAsStr);
+    for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i) {
+        const CToken* t = m_tokens.GetAt(i);
+        if (t->m_tokenID == tokenID) {
+            CString reason;
+            reason.Format("CParser::Add(...) error: tokenID '%d' already occupied.\n", tokenID);
+            ReportRefusal(reason);
+            return 0;
+        }
+        if (text.Find(t->m_tokenAsStr, 0) >= 0 || t->m_tokenAsStr.Find(text, 0) >= 0) {
+            CString reason;
+            reason.Format("CParser::Add(...) error: tokenAsStr \"%s\" matches an existing "
+                          "token- substring or vice versa.\n",
+                          text.GetString());
+            ReportRefusal(reason);
+            return 0;
+        }
+    }
+    std::unique_ptr<CToken> token(new (std::nothrow) CToken(tokenID, text, callback));
+    if (!token)
+        AfxThrowMemoryException();
+    m_tokens.SetAtGrow(m_tokens.GetSize(), token.get());
+    token.release();
+    return 1;
+}
+
+int CParser::CheckForToken(unsigned char ch) {
+    for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i) {
+        CToken* t = static_cast<CToken*>(m_tokens.GetData()[i]);
+        // m_progress < length, so the expected character is never the terminating zero and a
+        // zero byte in the input matches nothing.
+        const unsigned char expected =
+            static_cast<unsigned char>(t->m_tokenAsStr.GetString()[t->m_progress]);
+        if (expected != ch) {
+            t->m_progress = 0;
+            continue;
+        }
+        if (++t->m_progress < t->m_tokenAsStr.GetLength())
+            continue;
+        Reset();
+        if (t->m_callback != nullptr)
+            t->m_callback(m_file.m_pStream != nullptr ? &m_file : nullptr);
+        return t->m_tokenID;
+    }
+    return 0;
+}
+
+void CParser::Reset() {
+    for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
+        static_cast<CToken*>(m_tokens.GetData()[i])->m_progress = 0;
+}
+
+int CParser::ParseFile(const char* fileName) {
+    CFileException error;
+    if (!m_file.Open(fileName, 0, &error)) {
+        char message[1024];
+        if (!error.GetErrorMessage(message, sizeof message, nullptr))
+            message[0] = '\0';
+        AfxMessageBox(message, MB_OK, 0);
+        return 0;
+    }
+    ScanCloser closer(m_file);
+    Reset();
+    unsigned char ch;
+    while (m_file.Read(&ch, 1) == 1)
+        CheckForToken(ch);
+    return 1;
+}
