@@ -27,9 +27,21 @@
 // Nothing is ever written at or beyond destination + sourceLength - 1: an entry that would not
 // come out at least one byte shorter than its input is a failure.
 //
-// Work tables. The head table has 65536 entries whatever the input size; filling it with -1
-// costs more than compressing a small entry, so for small inputs only the entries of the hashes
-// that occur in the input are reset. The chain table needs one entry per position up to 131072.
+// Faster walks with the same result. What a walk returns depends only on which candidates among
+// the first `budget` of the chain (and inside the window) match longest, and on their order. Once
+// a match of `best` bytes is held, only candidates that share at least best + 1 leading bytes with
+// position i can replace it. So besides the 3-byte chains the compressor keeps two more chains of
+// the same positions, keyed by hashes of 4 and of 8 leading bytes: with best >= 3 it walks the
+// 4-byte chain, with best >= 7 the 8-byte chain, and skips every candidate of the 3-byte chain
+// that could not win anyway. The budget still counts places in the 3-byte chain: every position
+// also records how many positions with its 3-byte hash came before it, so the place of a
+// candidate q in the walk from i is count(i) - count(q) - 1. Candidates are visited in the same
+// order (newest first) and replaced only by strictly longer ones, so the result is the same.
+//
+// Work tables. The 3-byte head table has 65536 entries whatever the input size; filling it with
+// -1 costs more than compressing a small entry, so for small inputs only the entries of the
+// hashes that occur in the input are reset. The per-position tables need one entry per position
+// up to 131072; the 4- and 8-byte head tables are sized by the input.
 #include "codec_internal.h"
 
 #include <algorithm>
@@ -49,39 +61,56 @@ constexpr std::int32_t kSmallBudget = 1024;
 constexpr std::int32_t kBudgetSwitch = 32; // pending matches this long get the small budget
 // Below this input size only the head entries that the input uses are reset.
 constexpr std::uint32_t kSparseResetLimit = 32768;
+// Walks switch to the 4-byte chain once best >= 3 and to the 8-byte chain once best >= 7.
+constexpr std::int32_t kLevel4From = 3;
+constexpr std::int32_t kLevel8From = 7;
 
 void* MallocBlock(std::size_t size) { return std::malloc(size); }
 void FreeBlock(void* block) { std::free(block); }
 const WorkAllocator kDefaultAllocator = {MallocBlock, FreeBlock};
 
-// Owns the work tables of one call; releases them on every path.
+// Owns the two work blocks of one call (hash-indexed and position-indexed tables); releases them
+// on every path.
 class WorkTables {
 public:
-    WorkTables(const WorkAllocator& allocator, std::size_t headEntries, std::size_t chainEntries)
+    WorkTables(const WorkAllocator& allocator, std::size_t hashEntries, std::size_t positionEntries)
         : allocator_(allocator) {
-        head_ = static_cast<std::int32_t*>(allocator.allocate(headEntries * sizeof(std::int32_t)));
-        chain_ =
-            static_cast<std::int32_t*>(allocator.allocate(chainEntries * sizeof(std::int32_t)));
+        hashed_ = static_cast<std::int32_t*>(allocator.allocate(hashEntries * sizeof(std::int32_t)));
+        positions_ = static_cast<std::int32_t*>(
+            allocator.allocate(positionEntries * sizeof(std::int32_t)));
     }
     ~WorkTables() {
-        if (chain_ != nullptr) {
-            allocator_.release(chain_);
+        if (positions_ != nullptr) {
+            allocator_.release(positions_);
         }
-        if (head_ != nullptr) {
-            allocator_.release(head_);
+        if (hashed_ != nullptr) {
+            allocator_.release(hashed_);
         }
     }
     WorkTables(const WorkTables&) = delete;
     WorkTables& operator=(const WorkTables&) = delete;
 
-    bool ok() const { return head_ != nullptr && chain_ != nullptr; }
-    std::int32_t* head() const { return head_; }
-    std::int32_t* chain() const { return chain_; }
+    bool ok() const { return hashed_ != nullptr && positions_ != nullptr; }
+    std::int32_t* hashed() const { return hashed_; }
+    std::int32_t* positions() const { return positions_; }
 
 private:
     const WorkAllocator& allocator_;
-    std::int32_t* head_ = nullptr;
-    std::int32_t* chain_ = nullptr;
+    std::int32_t* hashed_ = nullptr;
+    std::int32_t* positions_ = nullptr;
+};
+
+// The tables of one call, carved out of the two blocks.
+struct Tables {
+    std::int32_t* head3;   // 65536: newest position per 3-byte hash, or -1
+    std::int32_t* count3;  // 65536: positions entered so far per 3-byte hash
+    std::int32_t* head4;   // 1 << longBits: newest position per 4-byte hash
+    std::int32_t* head8;   // 1 << longBits: newest position per 8-byte hash
+    std::int32_t* chain3;  // per position: previous position with the same 3-byte hash
+    std::int32_t* place3;  // per position: count3 of its hash after it was entered
+    std::int32_t* chain4;  // per position: previous position with the same 4-byte hash
+    std::int32_t* chain8;  // per position: previous position with the same 8-byte hash
+    unsigned longBits;
 };
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
@@ -109,11 +138,20 @@ inline std::int32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, st
     return k;
 }
 
+// Hash of the `width` (4 or 8) bytes at p into `bits` bits; the bytes past the end of the input
+// are never read (positions without `width` bytes are not entered).
+inline std::uint32_t LongHash(const std::uint8_t* p, int width, unsigned bits) {
+    std::uint64_t v = Load64(p);
+    if (width == 4) {
+        v &= 0xFFFFFFFFull;
+    }
+    return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
 class Encoder {
 public:
-    Encoder(const std::uint8_t* x, std::int32_t size, std::uint8_t* destination,
-            std::int32_t* head, std::int32_t* chain)
-        : x_(x), size_(size), head_(head), chain_(chain), out_(destination + kHeaderSize),
+    Encoder(const std::uint8_t* x, std::int32_t size, std::uint8_t* destination, const Tables& t)
+        : x_(x), size_(size), t_(t), out_(destination + kHeaderSize),
           limit_(destination + size - 1) {}
 
     // Runs the whole search and writes every command; false when the entry does not fit.
@@ -125,9 +163,26 @@ private:
     // position with the same hash (or -1).
     std::int32_t Insert(std::int32_t p) {
         hash_ = ((hash_ << 6) ^ x_[p + 2]) & 0xFFFF;
-        const std::int32_t candidate = head_[hash_];
-        chain_[p & kChainMask] = candidate;
-        head_[hash_] = p;
+        const std::int32_t slot = p & kChainMask;
+        const std::int32_t candidate = t_.head3[hash_];
+        t_.chain3[slot] = candidate;
+        t_.head3[hash_] = p;
+        t_.place3[slot] = ++t_.count3[hash_];
+        // The wider chains only need positions with that many bytes; 8-byte loads need 8 bytes.
+        if (p + 8 <= size_) {
+            const std::uint32_t h4 = LongHash(x_ + p, 4, t_.longBits);
+            t_.chain4[slot] = t_.head4[h4];
+            t_.head4[h4] = p;
+            const std::uint32_t h8 = LongHash(x_ + p, 8, t_.longBits);
+            t_.chain8[slot] = t_.head8[h8];
+            t_.head8[h8] = p;
+        } else if (p + 4 <= size_) {
+            std::uint8_t tail[8] = {};
+            std::memcpy(tail, x_ + p, static_cast<std::size_t>(size_ - p));
+            const std::uint32_t h4 = LongHash(tail, 4, t_.longBits);
+            t_.chain4[slot] = t_.head4[h4];
+            t_.head4[h4] = p;
+        }
         return candidate;
     }
 
@@ -137,8 +192,7 @@ private:
 
     const std::uint8_t* const x_;
     const std::int32_t size_;
-    std::int32_t* const head_;
-    std::int32_t* const chain_;
+    const Tables t_;
     std::uint32_t hash_ = 0;
     std::int32_t matchPos_ = 0; // kept across positions; replaced only by a longer match
     std::uint8_t* out_;
@@ -154,13 +208,16 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
     const std::int32_t floor = i > kWindow ? i - (kWindow - 1) : 0;
     const std::int32_t longest = std::min(n, kMaxMatch);
     const std::int32_t goodEnough = std::min(n, kGoodEnough);
-    std::int32_t budget = best < kBudgetSwitch ? kBigBudget : kSmallBudget;
+    const std::int32_t budget = best < kBudgetSwitch ? kBigBudget : kSmallBudget;
     const std::uint8_t* const here = x_ + i;
     const std::uint16_t head2 = static_cast<std::uint16_t>(here[0] | (here[1] << 8));
+
+    // Nothing held yet: any candidate that really shares three bytes wins. Walk the 3-byte chain
+    // until one does (almost always the first).
     std::int32_t q = candidate;
-    for (;;) {
+    std::int32_t place = 0;
+    while (best < kLevel4From) {
         const std::uint8_t* const there = x_ + q;
-        // Quick test: a longer match must agree at `best` and `best - 1`, and at bytes 0 and 1.
         if (there[best] == here[best] && there[best - 1] == here[best - 1] &&
             static_cast<std::uint16_t>(there[0] | (there[1] << 8)) == head2) {
             const std::int32_t k = MatchLength(there, here, 3, longest);
@@ -172,16 +229,62 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
                 }
             }
         }
-        const std::int32_t next = chain_[q & kChainMask];
-        if (next < floor) { // also ends the chain at -1
-            break;
-        }
-        if (--budget == 0) {
-            break;
+        const std::int32_t next = t_.chain3[q & kChainMask];
+        if (next < floor || ++place == budget) { // also ends the chain at -1
+            return best;
         }
         q = next;
     }
-    return best;
+
+    // A match of best >= 3 bytes is held: only candidates sharing 4 (then 8) leading bytes can
+    // beat it. Walk the wider chain from its newest entry; candidates already seen cannot win
+    // again, so starting over costs nothing in the result.
+    const std::int32_t placeOfI = t_.place3[i & kChainMask];
+    const std::int32_t oldest = i - kWindow; // at most the first candidate lies this far back
+    for (;;) {
+        const bool wide = best >= kLevel8From;
+        const std::int32_t* const chain = wide ? t_.chain8 : t_.chain4;
+        q = chain[i & kChainMask];
+        bool switchToWide = false;
+        while (q >= 0) {
+            if (q != candidate && q < floor) {
+                break; // beyond the window; everything further along is older still
+            }
+            const std::uint8_t* const there = x_ + q;
+            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
+                // Its place in the 3-byte walk. Position 0 can only be reached here when i is
+                // exactly 131072, where its own record has been overwritten by i's; it is the
+                // first position of its hash.
+                const std::int32_t qPlace = q == candidate ? 0
+                                            : q == oldest  ? placeOfI - 2
+                                                           : placeOfI - t_.place3[q & kChainMask] - 1;
+                if (qPlace >= budget) {
+                    break;
+                }
+                if (there[best] == here[best] && there[best - 1] == here[best - 1]) {
+                    const std::int32_t k = MatchLength(there, here, 3, longest);
+                    if (k > best) {
+                        matchPos_ = q;
+                        best = k;
+                        if (k >= goodEnough || i + k == size_) {
+                            return k;
+                        }
+                        if (!wide && best >= kLevel8From) {
+                            switchToWide = true;
+                            break;
+                        }
+                    }
+                }
+            }
+            if (q <= oldest) {
+                break; // the entry of this position belongs to a newer one now
+            }
+            q = chain[q & kChainMask];
+        }
+        if (!switchToWide) {
+            return best;
+        }
+    }
 }
 
 bool Encoder::WriteCommand(std::int32_t start, std::int32_t matchPos, std::int32_t length) {
@@ -285,8 +388,10 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
         return 0;
     }
     const std::int32_t size = static_cast<std::int32_t>(sourceLength);
-    const std::size_t chainEntries = std::min<std::size_t>(sourceLength, kWindow);
-    WorkTables tables(allocator, kHashSize, chainEntries);
+    const std::size_t positions = std::min<std::size_t>(sourceLength, kWindow);
+    const unsigned longBits = sourceLength >= 32768 ? 14 : sourceLength >= 4096 ? 12 : 10;
+    const std::size_t longEntries = std::size_t{1} << longBits;
+    WorkTables tables(allocator, 2 * kHashSize + 2 * longEntries, 4 * positions);
     if (!tables.ok()) {
         if (compressedLength != nullptr) {
             *compressedLength = 0;
@@ -294,19 +399,31 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
         return 0;
     }
 
-    std::int32_t* const head = tables.head();
+    Tables t;
+    t.head3 = tables.hashed();
+    t.count3 = t.head3 + kHashSize;
+    t.head4 = t.count3 + kHashSize;
+    t.head8 = t.head4 + longEntries;
+    t.chain3 = tables.positions();
+    t.place3 = t.chain3 + positions;
+    t.chain4 = t.place3 + positions;
+    t.chain8 = t.chain4 + positions;
+    t.longBits = longBits;
     if (sourceLength < kSparseResetLimit) {
         // Reset only the entries of hashes that occur: no other entry is ever read.
         std::uint32_t h = (static_cast<std::uint32_t>(source[0]) << 6) ^ source[1];
         for (std::int32_t p = 0; p + 3 <= size; ++p) {
             h = ((h << 6) ^ source[p + 2]) & 0xFFFF;
-            head[h] = -1;
+            t.head3[h] = -1;
+            t.count3[h] = 0;
         }
     } else {
-        std::memset(head, 0xFF, kHashSize * sizeof(std::int32_t));
+        std::memset(t.head3, 0xFF, kHashSize * sizeof(std::int32_t));
+        std::memset(t.count3, 0, kHashSize * sizeof(std::int32_t));
     }
+    std::memset(t.head4, 0xFF, 2 * longEntries * sizeof(std::int32_t));
 
-    Encoder encoder(source, size, destination, head, tables.chain());
+    Encoder encoder(source, size, destination, t);
     if (!encoder.Run()) {
         if (compressedLength != nullptr) {
             *compressedLength = 0;

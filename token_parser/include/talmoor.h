@@ -40,10 +40,10 @@ class CToken {
 public:
     virtual ~CToken();
 
-    int m_tokenID;                       // never 0; unique within its parser
-    int m_progress;                      // leading characters matched; < the text's length
+    int m_tokenID;                         // never 0; unique within its parser
+    int m_progress;                        // leading characters matched; < the text's length
     void (*m_callback)(CStdioFile* pFile); // handler; may be null
-    CString m_tokenAsStr;                // the token text; never empty
+    CString m_tokenAsStr;                  // the token text; never empty
 
 private:
     friend class CParser;

@@ -40,14 +40,12 @@ struct Call {
 std::vector<Call> g_calls;
 
 // Handler of the token with identifier ID: records the call.
-template <int ID>
-void Record(CStdioFile* pFile) {
+template <int ID> void Record(CStdioFile* pFile) {
     g_calls.push_back({ID, pFile != nullptr});
 }
 
 // Handler that reads the rest of the line, hiding it from the scan.
-template <int ID>
-void RecordAndSkipLine(CStdioFile* pFile) {
+template <int ID> void RecordAndSkipLine(CStdioFile* pFile) {
     Record<ID>(pFile);
     CString rest;
     if (pFile != nullptr)
@@ -221,7 +219,11 @@ TEST_F(ParserTest, TextModeShapesWhatTheScanSees) {
         {"crlf never seen", "a\r\nb\r\n", "\r\n", 0},
         {"crlf seen as lf", "a\r\nb\r\n", "a\nb\n", 1},
         {"lone cr seen", "a\rb", "a\rb", 1},
-        {"ctrl-z ends the scan", std::string("ab\x1a" "ab", 5), "ab", 1},
+        {"ctrl-z ends the scan",
+         std::string("ab\x1a"
+                     "ab",
+                     5),
+         "ab", 1},
         {"empty file", "", "ab", 0},
     };
     for (const Case& c : cases) {
@@ -298,7 +300,9 @@ TEST_F(ParserTest, ReadErrorReachesTheCallerAndClosesTheFile) {
     EXPECT_EQ(g_boxes, 0);
 }
 
-void Throw(CStdioFile*) { throw 17; }
+void Throw(CStdioFile*) {
+    throw 17;
+}
 
 TEST_F(ParserTest, HandlerExceptionPassesThroughWithCountersCleared) {
     const std::string path = WriteTemp("throw", "bom");
@@ -325,13 +329,19 @@ void AddMany(CStdioFile*) {
         g_parser->Add(100 + i, text.c_str(), nullptr);
     }
 }
-void ResetInside(CStdioFile*) { g_parser->Reset(); }
+void ResetInside(CStdioFile*) {
+    g_parser->Reset();
+}
 void FeedInside(CStdioFile*) {
     for (char c : std::string("cd"))
         g_nested.push_back(g_parser->CheckForToken(static_cast<unsigned char>(c)));
 }
-void ScanInside(CStdioFile* pFile) { g_nested.push_back(g_parser->ParseFile(pFile->GetFilePath())); }
-void CloseInside(CStdioFile* pFile) { pFile->Close(); }
+void ScanInside(CStdioFile* pFile) {
+    g_nested.push_back(g_parser->ParseFile(pFile->GetFilePath()));
+}
+void CloseInside(CStdioFile* pFile) {
+    pFile->Close();
+}
 
 TEST_F(ParserTest, HandlerMayAddTokens) {
     CParser parser;

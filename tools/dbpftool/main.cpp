@@ -24,7 +24,8 @@ const Command kCommands[] = {
     {"md5", "FILE...", "print MD5 digests in the format of md5sum ('-' is stdin)", RunMd5},
 #endif
 #ifdef DBPF_TOOL_PATH
-    {"path", "...", "split and query paths and command lines", RunPath},
+    {"path", "[--dir] [--args] [--json] (TEXT | --self)",
+     "split a path or command line (--self: this tool's own) into its parts", RunPath},
 #endif
 #ifdef DBPF_TOOL_TOKENS
     {"tokens", "FILE TOKEN...", "report every token completed while scanning FILE", RunTokens},
@@ -33,7 +34,8 @@ const Command kCommands[] = {
     {"version", "FILE", "show the version resource of a module", RunVersion},
 #endif
 #ifdef DBPF_TOOL_IMAGE
-    {"image", "...", "load an image from a module resource or a file", RunImage},
+    {"image", "FILE | MODULE --resource NAME|#ID TYPE|#ID [--png OUT]",
+     "load an image from a file or a module resource; print its size and format", RunImage},
 #endif
 };
 

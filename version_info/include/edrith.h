@@ -89,7 +89,7 @@ public:
     // to another language or code page) into lpszBuffer, cut to nBufferSize - 1 bytes and
     // terminated; returns 1. Returns 0 and touches nothing when the object is closed,
     // lpszName is null, a buffer is given with nBufferSize <= 0, or the name is too long to
-    // form a lookup key (over 233 characters). A missing value returns 0 and leaves the buffer
+    // form a lookup key (over 234 characters). A missing value returns 0 and leaves the buffer
     // all zeros. With a null buffer the call only tests whether the value exists.
     BOOL QueryStringValue(const char* lpszName, char* lpszBuffer, int nBufferSize) const;
     // The same for the standard name s_ppszStr[nIndex]; nIndex outside 0..12 gives 0 and

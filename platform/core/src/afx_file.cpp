@@ -23,6 +23,18 @@
 
 namespace {
 
+// A file object, and so its stream, is used by one thread at a time: the byte reads skip the
+// stream's lock where the C runtime offers that.
+#ifdef _WIN32
+inline int GetcNoLock(std::FILE* f) {
+    return std::getc(f);
+}
+#else
+inline int GetcNoLock(std::FILE* f) {
+    return getc_unlocked(f);
+}
+#endif
+
 const char* CauseText(int cause) {
     switch (cause) {
     case CFileException::none:
@@ -141,7 +153,9 @@ const LONG kInvalidArgument = EINVAL;
 [[maybe_unused]] const char* PickErrorText(int result, const char* buf) {
     return result == 0 ? buf : nullptr;
 }
-[[maybe_unused]] const char* PickErrorText(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
+    return result;
+}
 
 std::string OsErrorText(LONG err) {
     char buf[256] = {0};
@@ -214,7 +228,9 @@ void AfxThrowFileException(int cause, LONG lOsError, const char* lpszFileName) {
 // ---------------------------------------------------------------------------------------------
 // CStdioFile
 
-CStdioFile::~CStdioFile() { Close(); }
+CStdioFile::~CStdioFile() {
+    Close();
+}
 
 BOOL CStdioFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError) {
     if (m_pStream != nullptr) {
@@ -313,8 +329,18 @@ void CStdioFile::ThrowReadError() const {
     AfxThrowFileException(cause, err, m_strFileName.GetString());
 }
 
-int CStdioFile::GetByte() {
-    int c = std::getc(m_pStream);
+// The common byte (not the end, not CR, not 0x1A) takes the short way; the rest goes to
+// GetByteSlow with the byte already taken.
+inline int CStdioFile::GetByte() {
+    int c = GetcNoLock(m_pStream);
+    if (c >= 0 && c != '\r' && c != 0x1A) {
+        ++m_nPosition;
+        return c;
+    }
+    return GetByteSlow(c);
+}
+
+int CStdioFile::GetByteSlow(int c) {
     if (c == EOF) {
         if (std::ferror(m_pStream))
             ThrowReadError();
@@ -324,7 +350,7 @@ int CStdioFile::GetByte() {
     if (!m_bText)
         return c;
     if (c == '\r') {
-        int d = std::getc(m_pStream);
+        int d = GetcNoLock(m_pStream);
         if (d == '\n') {
             ++m_nPosition;
             return '\n';
@@ -337,12 +363,10 @@ int CStdioFile::GetByte() {
         }
         return '\r';
     }
-    if (c == 0x1A) {
-        std::ungetc(c, m_pStream);
-        --m_nPosition;
-        return -1;
-    }
-    return c;
+    // 0x1A: pushed back, so that every later read meets it again.
+    std::ungetc(c, m_pStream);
+    --m_nPosition;
+    return -1;
 }
 
 UINT CStdioFile::Read(void* lpBuf, UINT nCount) {
@@ -414,9 +438,13 @@ void CStdioFile::Close() {
     std::fclose(f);
 }
 
-ULONGLONG CStdioFile::GetPosition() const { return m_pStream != nullptr ? m_nPosition : 0; }
+ULONGLONG CStdioFile::GetPosition() const {
+    return m_pStream != nullptr ? m_nPosition : 0;
+}
 
-CString CStdioFile::GetFilePath() const { return m_strFileName; }
+CString CStdioFile::GetFilePath() const {
+    return m_strFileName;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Message box

@@ -71,8 +71,16 @@ TEST(StdioFileText, TranslatesCrLfAndStopsAtCtrlZ) {
         {"cr before crlf", "a\r\r\nb", "a\r\nb", "1 2 4 5 "},
         {"cr at end", "a\r", "a\r", "1 2 "},
         {"lf cr lf", "\n\r\n", "\n\n", "1 3 "},
-        {"ctrl-z ends data", std::string("ab\x1a" "cd\r\n", 7), "ab", "1 2 "},
-        {"ctrl-z first", std::string("\x1a" "ab", 3), "", ""},
+        {"ctrl-z ends data",
+         std::string("ab\x1a"
+                     "cd\r\n",
+                     7),
+         "ab", "1 2 "},
+        {"ctrl-z first",
+         std::string("\x1a"
+                     "ab",
+                     3),
+         "", ""},
         {"cr then ctrl-z", std::string("a\r\x1a\r\n", 5), "a\r", "1 2 "},
         {"zero and high bytes", std::string("\0\xE9\xFF", 3), std::string("\0\xE9\xFF", 3),
          "1 2 3 "},
@@ -89,6 +97,7 @@ TEST(StdioFileText, TranslatesCrLfAndStopsAtCtrlZ) {
         // The end stays the end, also after a 0x1A with data behind it.
         unsigned char ch;
         EXPECT_EQ(file.Read(&ch, 1), 0u);
+        file.Close(); // opened without sharing
 
         // One large read gives the same bytes as byte-by-byte reads.
         CStdioFile again;
@@ -100,7 +109,9 @@ TEST(StdioFileText, TranslatesCrLfAndStopsAtCtrlZ) {
 }
 
 TEST(StdioFileText, BinaryModeDeliversBytesUnchanged) {
-    const std::string raw("a\r\n\x1a" "b\r", 6);
+    const std::string raw("a\r\n\x1a"
+                          "b\r",
+                          6);
     std::string path = WriteTemp("binary", raw);
     CStdioFile file;
     ASSERT_TRUE(file.Open(path.c_str(), CFile::typeBinary));
@@ -309,7 +320,7 @@ TEST(FileException, GetErrorMessageCutsAndRefuses) {
     EXPECT_NE(std::string(full).find("denied"), std::string::npos) << full;
 }
 
-TEST(MessageBox, GoesToTheExecutablesHook) {
+TEST(MessageBoxHook, ReplacesTheDefaultBox) {
     g_boxes = 0;
     EXPECT_EQ(AfxMessageBox("hello box"), 42);
     EXPECT_EQ(g_boxes, 1);

@@ -22,13 +22,20 @@ struct DecodedPixels {
 
 namespace {
 
+// Start and stop are called from library constructors and destructors, before and after the
+// ordinary static objects of this library live: the mutex is constant-initialised and the set
+// of tokens is made on first use and never destroyed.
 std::mutex g_startMutex;
-std::set<ULONG_PTR> g_tokens; // starts in effect
 ULONG_PTR g_nextToken = 1;
+
+std::set<ULONG_PTR>& Tokens() { // starts in effect
+    static std::set<ULONG_PTR>* tokens = new std::set<ULONG_PTR>;
+    return *tokens;
+}
 
 bool Started() {
     std::lock_guard<std::mutex> lock(g_startMutex);
-    return !g_tokens.empty();
+    return !Tokens().empty();
 }
 
 Status StatusOf(imaging::DecodeResult r) {
@@ -76,13 +83,13 @@ Status GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
     if (output != nullptr) *output = GdiplusStartupOutput();
     std::lock_guard<std::mutex> lock(g_startMutex);
     *token = g_nextToken++;
-    g_tokens.insert(*token);
+    Tokens().insert(*token);
     return Ok;
 }
 
 void GdiplusShutdown(ULONG_PTR token) {
     std::lock_guard<std::mutex> lock(g_startMutex);
-    g_tokens.erase(token);
+    Tokens().erase(token);
 }
 
 // ---- Image -----------------------------------------------------------------------------------

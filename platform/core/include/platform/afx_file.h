@@ -48,7 +48,8 @@ public:
         endOfFile
     };
 
-    explicit CFileException(int cause = none, LONG lOsError = -1, const char* lpszFileName = nullptr)
+    explicit CFileException(int cause = none, LONG lOsError = -1,
+                            const char* lpszFileName = nullptr)
         : CException(TRUE), m_cause(cause), m_lOsError(lOsError), m_strFileName(lpszFileName) {}
     ~CFileException() override;
 
@@ -151,6 +152,7 @@ public:
 private:
     // One byte with the text-mode rules applied, or -1 at the end of the data.
     int GetByte();
+    int GetByteSlow(int c);
     [[noreturn]] void ThrowReadError() const;
 
     CString m_strFileName;

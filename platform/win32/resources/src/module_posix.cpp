@@ -1,8 +1,15 @@
-// Stand-ins of the module and resource functions. A handle is the address of a Module, valid
-// while it is in the registry; every function checks a handle against the registry before using
-// it, so a stale or made-up handle gives a failure result instead of a wild read. A resource
-// handle is the address of the resource's data entry inside the module's bytes, as on Windows,
-// and is checked again against those bytes on every use.
+// Stand-ins of the module and resource functions.
+//
+// A module handle is the address of a Module. This code is linked statically into every
+// library that uses it and into the client, so several copies of it live in one process and a
+// handle made by one copy is used by another; a registry inside one copy would not know the
+// others' handles. A handle therefore carries its own proof: a Module starts with a magic
+// value and its own address, both checked before any use, and cleared when it is freed. The
+// null handle and stray pointers to readable memory are refused; like a freed pointer, a freed
+// handle must not be used again.
+//
+// A resource handle is the address of the resource's data entry inside the module's bytes, as
+// on Windows, and is checked again against those bytes on every use.
 #include <platform/win_resources.h>
 
 #include <platform/pe_image.h>
@@ -10,11 +17,10 @@
 #include "posix_paths.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 #include <unistd.h>
 
@@ -25,26 +31,22 @@ using dbpf::pe::ResourceKey;
 using dbpf::pe::ResourceLocation;
 using dbpf::pe::Result;
 
+constexpr std::uint64_t kModuleMagic = 0x4D4F44554C452D50ull; // "P-ELUDOM"
+
 struct Module {
+    std::uint64_t magic = kModuleMagic;
+    const Module* self = this;
     std::string path;
     PeFile file;
 };
 
-struct Registry {
-    std::mutex mutex;
-    std::set<const Module*> live;
-};
-
-Registry& Modules() {
-    static Registry* r = new Registry; // never destroyed: handles may be freed at exit
-    return *r;
-}
-
-const Module* Lookup(HMODULE handle) {
-    const Module* m = reinterpret_cast<const Module*>(handle);
-    Registry& reg = Modules();
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    return reg.live.count(m) != 0 ? m : nullptr;
+Module* Lookup(HMODULE handle) {
+    Module* m = reinterpret_cast<Module*>(handle);
+    if (m == nullptr || reinterpret_cast<std::uintptr_t>(m) % alignof(Module) != 0 ||
+        m->magic != kModuleMagic || m->self != m) {
+        return nullptr;
+    }
+    return m;
 }
 
 // Offset of a resource handle inside the module's bytes, or false when it points elsewhere.
@@ -116,21 +118,16 @@ HMODULE LoadLibraryExA(LPCSTR path, HANDLE reserved, DWORD flags) {
     if (m->file.Load(m->path) != Result::kOk) {
         return nullptr;
     }
-    Registry& reg = Modules();
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    reg.live.insert(m.get());
     return reinterpret_cast<HMODULE>(m.release());
 }
 
 BOOL FreeLibrary(HMODULE module) {
-    Module* m = reinterpret_cast<Module*>(module);
-    {
-        Registry& reg = Modules();
-        std::lock_guard<std::mutex> lock(reg.mutex);
-        if (m == nullptr || reg.live.erase(m) == 0) {
-            return FALSE;
-        }
+    Module* m = Lookup(module);
+    if (m == nullptr) {
+        return FALSE;
     }
+    m->magic = 0;
+    m->self = nullptr;
     delete m;
     return TRUE;
 }

@@ -102,7 +102,7 @@ int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir,
 
 // "app.exe /a" gives "/a"; "\"C:\Program Files\a.exe\" x y" gives "x y"; "app.exe   /a"
 // gives "  /a" (only the first blank is skipped); "a\"b c" gives "" (the quote is open).
-char* PathGetArgs(const char* path) {
+char* FindArgs(const char* path) {
     if (!path)
         return nullptr;
     bool quoted = false;
@@ -115,17 +115,17 @@ char* PathGetArgs(const char* path) {
     return const_cast<char*>(path);
 }
 
-void PathRemoveArgs(char* path) {
+void CutArgs(char* path) {
     if (!path)
         return;
-    char* args = PathGetArgs(path);
+    char* args = FindArgs(path);
     if (*args)
         args[-1] = '\0';
     else if (args > path && args[-1] == ' ')
         args[-1] = '\0';
 }
 
-void PathUnquoteSpaces(char* path) {
+void UnquoteSpaces(char* path) {
     if (!path || path[0] != '"')
         return;
     std::size_t n = std::strlen(path);

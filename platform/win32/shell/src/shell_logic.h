@@ -13,9 +13,9 @@ int StrcpyS(char* dest, std::size_t destsz, const char* src);
 int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir,
                std::size_t dirSize, char* fname, std::size_t fnameSize, char* ext,
                std::size_t extSize);
-char* PathGetArgs(const char* path);
-void PathRemoveArgs(char* path);
-void PathUnquoteSpaces(char* path);
+char* FindArgs(const char* path);
+void CutArgs(char* path);
+void UnquoteSpaces(char* path);
 
 // The command line Windows shows for a process started with these arguments.
 std::string BuildCommandLine(const std::vector<std::string>& args);

@@ -107,15 +107,15 @@ errno_t _splitpath_s(const char* path, char* drive, std::size_t driveNumberOfEle
 }
 
 LPSTR PathGetArgsA(LPCSTR pszPath) {
-    return shell_logic::PathGetArgs(pszPath);
+    return shell_logic::FindArgs(pszPath);
 }
 
 void PathRemoveArgsA(LPSTR pszPath) {
-    shell_logic::PathRemoveArgs(pszPath);
+    shell_logic::CutArgs(pszPath);
 }
 
 void PathUnquoteSpacesA(LPSTR lpsz) {
-    shell_logic::PathUnquoteSpaces(lpsz);
+    shell_logic::UnquoteSpaces(lpsz);
 }
 
 } // extern "C"

@@ -192,7 +192,9 @@ TEST(ShellProcess, CommandLineAndModuleNameNameThisProgram) {
     std::memset(small, 0x7F, sizeof small);
     EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), sizeof small);
     EXPECT_EQ(std::string(small, 7), std::string(name, 7));
-    EXPECT_EQ(small[7], '\0');
+#ifndef _WIN32
+    EXPECT_EQ(small[7], '\0'); // Windows versions differ here; the stand-in terminates
+#endif
 }
 
 TEST(ShellProcess, CommandLineQuotesAsWindowsParsesIt) {
@@ -214,14 +216,16 @@ TEST(ShellProcess, CommandLineQuotesAsWindowsParsesIt) {
         std::string line = shell_logic::BuildCommandLine(c.args);
         EXPECT_EQ(line, c.expected);
 #ifdef _WIN32
-        // Windows' own parser gives the arguments back.
-        std::wstring wide(line.begin(), line.end());
+        // Windows' own parser gives the arguments back. It reads the program name (the first
+        // argument) by a simpler rule without escapes, so a plain one goes first.
+        std::string full = "prog " + line;
+        std::wstring wide(full.begin(), full.end());
         int argc = 0;
         LPWSTR* argv = CommandLineToArgvW(wide.c_str(), &argc);
         ASSERT_NE(argv, nullptr);
-        ASSERT_EQ(static_cast<std::size_t>(argc), c.args.size());
-        for (int i = 0; i < argc; ++i) {
-            std::wstring expected(c.args[i].begin(), c.args[i].end());
+        ASSERT_EQ(static_cast<std::size_t>(argc), c.args.size() + 1);
+        for (int i = 1; i < argc; ++i) {
+            std::wstring expected(c.args[i - 1].begin(), c.args[i - 1].end());
             EXPECT_EQ(std::wstring(argv[i]), expected);
         }
         LocalFree(argv);
@@ -258,15 +262,15 @@ TEST(ShellDifferential, PortableLogicMatchesThePlatform) {
         std::vector<char> a(in.begin(), in.end()), b;
         a.push_back('\0');
         b = a;
-        ASSERT_EQ(PathGetArgsA(a.data()) - a.data(), shell_logic::PathGetArgs(b.data()) - b.data());
+        ASSERT_EQ(PathGetArgsA(a.data()) - a.data(), shell_logic::FindArgs(b.data()) - b.data());
         PathRemoveArgsA(a.data());
-        shell_logic::PathRemoveArgs(b.data());
+        shell_logic::CutArgs(b.data());
         ASSERT_STREQ(a.data(), b.data());
         a.assign(in.begin(), in.end());
         a.push_back('\0');
         b = a;
         PathUnquoteSpacesA(a.data());
-        shell_logic::PathUnquoteSpaces(b.data());
+        shell_logic::UnquoteSpaces(b.data());
         ASSERT_STREQ(a.data(), b.data());
 
         char d1[8], p1[512], f1[512], e1[512], d2[8], p2[512], f2[512], e2[512];

@@ -39,7 +39,8 @@
 // Loads the PE file at `path` as data. Returns null when the file cannot be read or is not a
 // PE file, or when `flags` asks for more than a data load.
 HMODULE LoadLibraryExA(LPCSTR path, HANDLE reserved, DWORD flags);
-// Releases a handle from LoadLibraryExA; FALSE for the null handle or an unknown one.
+// Releases a handle from LoadLibraryExA; FALSE for the null handle or one that is not a
+// module handle. A freed handle must not be used again.
 BOOL FreeLibrary(HMODULE module);
 // Copies the module's full path into `buffer`, cut to size - 1 characters and terminated.
 // Returns the length copied, or `size` when the path was cut; 0 on failure.

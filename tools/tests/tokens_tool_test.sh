@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# dbpftool tokens: completions with the file offsets where they end (CR LF pairs counted as two
+# bytes), refusals reported before the scan with exit status 1, a token hidden after 0x1A, and
+# the failures (missing file, directory, no tokens, bad escape).
+#   tokens_tool_test.sh DBPFTOOL WORKDIR
+set -u
+tool=$1
+work=$2
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+expect() { # name, expected status, expected stdout, expected stderr, command...
+  local name=$1 status=$2 out=$3 err=$4
+  shift 4
+  local got_out got_err got_status
+  got_out=$("$@" 2>stderr.txt)
+  got_status=$?
+  got_err=$(cat stderr.txt)
+  [ "$got_status" = "$status" ] || fail "$name: status $got_status, expected $status"
+  [ "$got_out" = "$out" ] || fail "$name: stdout <$got_out>, expected <$out>"
+  [ "$got_err" = "$err" ] || fail "$name: stderr <$got_err>, expected <$err>"
+}
+
+printf 'key ab\r\nab\r\nx\xE9y\x1a ab' >text.txt
+tab=$(printf '\t')
+
+expect "offsets" 0 "key${tab}3
+ab${tab}6
+ab${tab}10
+\\xE9y${tab}15" "" "$tool" tokens text.txt ab key '\xE9y'
+
+expect "line feed of a CR LF pair" 0 "\\n${tab}8
+\\n${tab}12" "" "$tool" tokens text.txt '\n'
+
+expect "refusals" 1 "ab${tab}6
+ab${tab}10" 'dbpftool: token 2 "b": refused: overlaps token 1 "ab" (one contains the other)
+dbpftool: token 3 "": refused: empty token' "$tool" tokens text.txt ab b ''
+
+expect "missing file" 1 "" "dbpftool: missing.txt: No such file or directory" \
+  "$tool" tokens missing.txt ab
+expect "directory" 1 "" "dbpftool: .: Is a directory" "$tool" tokens . ab
+expect "no tokens" 2 "" "usage: dbpftool tokens FILE TOKEN..." "$tool" tokens text.txt
+expect "bad escape" 2 "" 'dbpftool: tokens: bad escape in "\q"' "$tool" tokens text.txt '\q'
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "all dbpftool tokens checks passed"
