@@ -170,10 +170,10 @@ private:
     CStringArray m_aDir;     // directory components, built on demand
     CString m_strDir;        // \dir\sub\ (backslashes only)
     CString m_strFileTitle;
-    CString m_strExtName;    // without dot
-    CString m_strArgs;       // argument text
+    CString m_strExtName;                               // without dot
+    CString m_strArgs;                                  // argument text
     CArray<CPath::CArgument, CPath::CArgument&> m_aArg; // argument list, built on demand
     BOOL m_bRelative;
     BY_HANDLE_FILE_INFORMATION m_FileInfo; // file information record
-    CString m_strCast;       // text behind the last const char* conversion
+    CString m_strCast;                     // text behind the last const char* conversion
 };

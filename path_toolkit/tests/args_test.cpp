@@ -95,7 +95,7 @@ TEST(CPathArguments, Lookup) {
     const struct {
         const char* name;
         int index;
-    } cases[] = {{"-A", 0}, {"a", 0}, {"/a", 0}, {"verbose", 1}, {"/VER-BOSE", 1},
+    } cases[] = {{"-A", 0}, {"a", 0},  {"/a", 0}, {"verbose", 1}, {"/VER-BOSE", 1},
                  {"", -1},  {"/", -1}, {"-", -1}, {"b", -1},      {" a ", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -68,8 +68,8 @@ TEST(CPathSplit, Normal) {
         {"\"C:\\Program Files\\app.exe\"", 0, 1, "C:", "\\Program Files\\", "Program Files", "app",
          "exe", 0, 1, "C:\\Program Files\\app.exe", ""},
         {"app.exe   /a", 0, 1, "", "", "", "app", "exe", 0, 0, "app.exe", "  /a"},
-        {"C:\\\xE9t\xE9\\\xFF.\xC0", 0, 0, "C:", "\\\xE9t\xE9\\", "\xE9t\xE9", "\xFF", "\xC0", 0,
-         1, "C:\\\xE9t\xE9\\\xFF.\xC0", ""},
+        {"C:\\\xE9t\xE9\\\xFF.\xC0", 0, 0, "C:", "\\\xE9t\xE9\\", "\xE9t\xE9", "\xFF", "\xC0", 0, 1,
+         "C:\\\xE9t\xE9\\\xFF.\xC0", ""},
         {"C:\\dir.d\\noext", 0, 0, "C:", "\\dir.d\\", "dir.d", "noext", "", 0, 1,
          "C:\\dir.d\\noext", ""},
     };
@@ -79,8 +79,8 @@ TEST(CPathSplit, Normal) {
 
 TEST(CPathSplit, Network) {
     const SplitCase cases[] = {
-        {"\\\\server\\share\\dir\\f.txt", 0, 0, "", "\\\\server\\share\\dir\\",
-         "server|share|dir", "f", "txt", 0, 0, "\\\\server\\share\\dir\\f.txt", ""},
+        {"\\\\server\\share\\dir\\f.txt", 0, 0, "", "\\\\server\\share\\dir\\", "server|share|dir",
+         "f", "txt", 0, 0, "\\\\server\\share\\dir\\f.txt", ""},
         {"//server/share/f.txt", 0, 0, "", "\\\\server\\share\\", "server|share", "f", "txt", 0, 0,
          "\\\\server\\share\\f.txt", ""},
     };
@@ -94,8 +94,8 @@ TEST(CPathSplit, MendedRootedAndDirectoryMode) {
     const SplitCase cases[] = {
         {"\\tools\\bin\\x.exe", 0, 0, "", "\\tools\\bin\\", "tools|bin", "x", "exe", 0, 0,
          "\\tools\\bin\\x.exe", ""},
-        {"/home/u/x.txt", 0, 0, "", "\\home\\u\\", "home|u", "x", "txt", 0, 0,
-         "\\home\\u\\x.txt", ""},
+        {"/home/u/x.txt", 0, 0, "", "\\home\\u\\", "home|u", "x", "txt", 0, 0, "\\home\\u\\x.txt",
+         ""},
         {"C:\\a\\b.d", 1, 0, "C:", "\\a\\b.d\\", "a|b.d", "", "", 0, 1, "C:\\a\\b.d\\", ""},
         {"C:\\a\\b.d\\", 1, 0, "C:", "\\a\\b.d\\", "a|b.d", "", "", 0, 1, "C:\\a\\b.d\\", ""},
         {".profile", 1, 0, "", ".profile\\", ".profile", "", "", 0, 0, ".profile\\", ""},
@@ -148,17 +148,17 @@ TEST(CPathSplit, LengthsAtTheLimits) {
         std::string text;
         bool accepted;
     } cases[] = {
-        {"C:\\" + std::string(252, 'd') + "\\" + "x.y", true},    // 259 characters
-        {"C:\\" + std::string(253, 'd') + "\\" + "x.y", false},   // 260
+        {"C:\\" + std::string(252, 'd') + "\\" + "x.y", true},  // 259 characters
+        {"C:\\" + std::string(253, 'd') + "\\" + "x.y", false}, // 260
         {std::string(300, 'a'), false},
-        {"\\" + std::string(253, 'd') + "\\x", true},             // directory of 255
-        {"\\" + std::string(254, 'd') + "\\x", false},            // directory of 256
-        {std::string(255, 't') + ".e", true},                     // title of 255
-        {std::string(256, 't'), false},                            // title of 256
-        {"t." + std::string(254, 'e'), true},                      // extension of 255 with dot
-        {"t." + std::string(255, 'e'), false},                     // 256
-        {"a.exe " + std::string(250, 'x'), true},                 // 256 with the arguments
-        {"a.exe " + std::string(254, 'x'), false},                // 260 with the arguments
+        {"\\" + std::string(253, 'd') + "\\x", true},  // directory of 255
+        {"\\" + std::string(254, 'd') + "\\x", false}, // directory of 256
+        {std::string(255, 't') + ".e", true},          // title of 255
+        {std::string(256, 't'), false},                // title of 256
+        {"t." + std::string(254, 'e'), true},          // extension of 255 with dot
+        {"t." + std::string(255, 'e'), false},         // 256
+        {"a.exe " + std::string(250, 'x'), true},      // 256 with the arguments
+        {"a.exe " + std::string(254, 'x'), false},     // 260 with the arguments
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.text.size()) + " characters: " + c.text.substr(0, 12));
@@ -201,8 +201,8 @@ TEST(CPathSplit, SplitThenRebuildGivesTheInputBack) {
         return s;
     };
     for (int i = 0; i < 2000; ++i) {
-        std::string drive = (rng() % 2) ? std::string(1, static_cast<char>('A' + rng() % 26)) + ":"
-                                        : "";
+        std::string drive =
+            (rng() % 2) ? std::string(1, static_cast<char>('A' + rng() % 26)) + ":" : "";
         std::string dir;
         unsigned depth = rng() % 5;
         if (depth && rng() % 2)

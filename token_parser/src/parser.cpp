@@ -20,13 +20,25 @@
 
 namespace {
 
-CToken* const* Tokens(const CTypedPtrArray<CPtrArray, CToken*>& tokens) {
-    return reinterpret_cast<CToken* const*>(tokens.GetData());
+// The array's storage, read without the index checks of GetAt (every index used is below
+// GetSize()).
+class TokenView {
+public:
+    explicit TokenView(const CTypedPtrArray<CPtrArray, CToken*>& tokens)
+        : m_data(tokens.GetData()) {}
+    CToken* operator[](INT_PTR i) const { return static_cast<CToken*>(m_data[i]); }
+
+private:
+    void* const* m_data;
+};
+
+TokenView Tokens(const CTypedPtrArray<CPtrArray, CToken*>& tokens) {
+    return TokenView(tokens);
 }
 
 // One step of every counter for ch, from the last token to the first. Returns the token that
 // ch completes (the walk stops there), or null; then busy tells whether any counter is non-zero.
-CToken* Step(CToken* const* tokens, INT_PTR count, unsigned char ch, bool& busy) {
+CToken* Step(TokenView tokens, INT_PTR count, unsigned char ch, bool& busy) {
     busy = false;
     for (INT_PTR i = count - 1; i >= 0; --i) {
         CToken* t = tokens[i];
@@ -69,13 +81,13 @@ private:
 // starts[c]: some token begins with the byte c.
 void FirstCharacters(const CTypedPtrArray<CPtrArray, CToken*>& tokens, bool (&starts)[256]) {
     std::memset(starts, 0, sizeof starts);
-    CToken* const* p = Tokens(tokens);
+    TokenView p = Tokens(tokens);
     for (INT_PTR i = tokens.GetSize() - 1; i >= 0; --i)
         starts[static_cast<unsigned char>(p[i]->m_tokenAsStr.GetString()[0])] = true;
 }
 
 bool AnyCounterSet(const CTypedPtrArray<CPtrArray, CToken*>& tokens) {
-    CToken* const* p = Tokens(tokens);
+    TokenView p = Tokens(tokens);
     for (INT_PTR i = tokens.GetSize() - 1; i >= 0; --i) {
         if (p[i]->m_progress != 0)
             return true;
@@ -142,7 +154,7 @@ int CParser::CheckForToken(unsigned char ch) {
 }
 
 void CParser::Reset() {
-    CToken* const* tokens = Tokens(m_tokens);
+    TokenView tokens = Tokens(m_tokens);
     for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
         tokens[i]->m_progress = 0;
 }

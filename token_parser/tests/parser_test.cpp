@@ -386,6 +386,26 @@ TEST_F(ParserTest, HandlerMayScanOrCloseTheFile) {
     EXPECT_EQ(g_calls, (std::vector<Call>{{2, true}, {2, true}}));
 }
 
+void AddDuringScan(CStdioFile*) {
+    g_parser->Add(9, "#q", Record<9>);
+}
+void FeedDuringScan(CStdioFile*) {
+    g_parser->CheckForToken('z');
+}
+
+TEST_F(ParserTest, ScanSeesTokensAndCountersThatHandlersChange) {
+    // "#q" is added by the first handler and found later in the same scan; the "z" fed by the
+    // second handler starts "zy", which the file's next byte completes.
+    const std::string path = WriteTemp("changes", "#q add #q feedy");
+    CParser parser;
+    g_parser = &parser;
+    ASSERT_EQ(parser.Add(1, "add", AddDuringScan), 1);
+    ASSERT_EQ(parser.Add(2, "feed", FeedDuringScan), 1);
+    ASSERT_EQ(parser.Add(3, "zy", Record<3>), 1);
+    EXPECT_EQ(parser.ParseFile(path.c_str()), 1);
+    EXPECT_EQ(g_calls, (std::vector<Call>{{9, true}, {3, true}}));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Feeding a file's text byte by byte finds what ParseFile finds.
 

@@ -264,12 +264,12 @@ TEST(FileVersionInfo, DamagedFilesFailToOpen) {
                 }
             }
         }
-        char tmpl[] = "/tmp/edrith_damaged_XXXXXX";
 #ifdef _WIN32
         char dir[MAX_PATH];
         GetTempPathA(MAX_PATH, dir);
         std::string path = std::string(dir) + "edrith_damaged.dll";
 #else
+        char tmpl[] = "/tmp/edrith_damaged_XXXXXX";
         const int fd = mkstemp(tmpl);
         ASSERT_GE(fd, 0);
         close(fd);

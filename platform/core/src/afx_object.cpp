@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-CRuntimeClass CObject::classCObject = {"CObject", sizeof(CObject), 0xffff, nullptr, nullptr,
-                                       nullptr};
+CRuntimeClass CObject::classCObject = {"CObject", sizeof(CObject), 0xffff,
+                                       nullptr,   nullptr,         nullptr};
 
 CRuntimeClass* CObject::GetRuntimeClass() const {
     return &classCObject;

@@ -6,8 +6,7 @@
 
 namespace {
 
-template <class F>
-bool ThrowsInvalidArg(F f) {
+template <class F> bool ThrowsInvalidArg(F f) {
     try {
         f();
     } catch (CInvalidArgException* e) {

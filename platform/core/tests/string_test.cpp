@@ -9,8 +9,7 @@
 namespace {
 
 // Runs f and reports whether it threw the invalid-argument exception (which it frees).
-template <class F>
-bool ThrowsInvalidArg(F f) {
+template <class F> bool ThrowsInvalidArg(F f) {
     try {
         f();
     } catch (CInvalidArgException* e) {
@@ -73,7 +72,7 @@ TEST(CString, FindEdges) {
         char ch;
         int start;
         int expected;
-    } cases[] = {{'\\', 0, 1}, {'\\', 1, 1}, {'\\', 2, 3}, {'\\', 4, -1}, {'a', 5, -1},
+    } cases[] = {{'\\', 0, 1},  {'\\', 1, 1},  {'\\', 2, 3}, {'\\', 4, -1}, {'a', 5, -1},
                  {'a', 99, -1}, {'a', -1, -1}, {'z', 0, -1}, {'\0', 0, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(1, c.ch) + " from " + std::to_string(c.start));

@@ -24,8 +24,7 @@ std::size_t ArrayBytes(INT_PTR nCount, std::size_t nElementSize);
 void* AllocOrThrow(std::size_t nBytes);
 } // namespace afx_detail
 
-template <class TYPE, class ARG_TYPE = const TYPE&>
-class CArray : public CObject {
+template <class TYPE, class ARG_TYPE = const TYPE&> class CArray : public CObject {
 public:
     CArray() = default;
     ~CArray() override { RemoveAll(); }
@@ -87,8 +86,7 @@ private:
     INT_PTR m_nGrowBy = 0;
 };
 
-template <class TYPE, class ARG_TYPE>
-void CArray<TYPE, ARG_TYPE>::Grow(INT_PTR nMin) {
+template <class TYPE, class ARG_TYPE> void CArray<TYPE, ARG_TYPE>::Grow(INT_PTR nMin) {
     if (nMin <= m_nMaxSize)
         return;
     INT_PTR nGrowBy = m_nGrowBy;
@@ -105,8 +103,8 @@ void CArray<TYPE, ARG_TYPE>::Grow(INT_PTR nMin) {
     nNewMax += nGrowBy;
     if (nNewMax < nMin)
         nNewMax = nMin;
-    TYPE* pNew = static_cast<TYPE*>(
-        afx_detail::AllocOrThrow(afx_detail::ArrayBytes(nNewMax, sizeof(TYPE))));
+    TYPE* pNew =
+        static_cast<TYPE*>(afx_detail::AllocOrThrow(afx_detail::ArrayBytes(nNewMax, sizeof(TYPE))));
     INT_PTR i = 0;
     try {
         for (; i < m_nSize; ++i)
@@ -156,8 +154,7 @@ void CArray<TYPE, ARG_TYPE>::SetSize(INT_PTR nNewSize, INT_PTR nGrowBy) {
     }
 }
 
-template <class TYPE, class ARG_TYPE>
-void CArray<TYPE, ARG_TYPE>::RemoveAll() {
+template <class TYPE, class ARG_TYPE> void CArray<TYPE, ARG_TYPE>::RemoveAll() {
     for (INT_PTR i = 0; i < m_nSize; ++i)
         m_pData[i].~TYPE();
     std::free(m_pData);
@@ -225,8 +222,7 @@ void CArray<TYPE, ARG_TYPE>::RemoveAt(INT_PTR nIndex, INT_PTR nCount) {
     }
 }
 
-template <class TYPE, class ARG_TYPE>
-void CArray<TYPE, ARG_TYPE>::Copy(const CArray& src) {
+template <class TYPE, class ARG_TYPE> void CArray<TYPE, ARG_TYPE>::Copy(const CArray& src) {
     if (this == &src)
         return;
     RemoveAll();
@@ -239,8 +235,7 @@ void CArray<TYPE, ARG_TYPE>::Copy(const CArray& src) {
     }
 }
 
-template <class TYPE, class ARG_TYPE>
-INT_PTR CArray<TYPE, ARG_TYPE>::Append(const CArray& src) {
+template <class TYPE, class ARG_TYPE> INT_PTR CArray<TYPE, ARG_TYPE>::Append(const CArray& src) {
     INT_PTR nFirst = m_nSize;
     if (this == &src) {
         CArray copy;
@@ -259,8 +254,7 @@ INT_PTR CArray<TYPE, ARG_TYPE>::Append(const CArray& src) {
 class CPtrArray : public CArray<void*, void*> {};
 
 // Typed view of a pointer array: the same storage, element type T*.
-template <class BASE_CLASS, class TYPE>
-class CTypedPtrArray : public BASE_CLASS {
+template <class BASE_CLASS, class TYPE> class CTypedPtrArray : public BASE_CLASS {
 public:
     TYPE GetAt(INT_PTR nIndex) const { return static_cast<TYPE>(BASE_CLASS::GetAt(nIndex)); }
     TYPE operator[](INT_PTR nIndex) const { return GetAt(nIndex); }

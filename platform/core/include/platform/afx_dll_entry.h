@@ -44,29 +44,28 @@ HMODULE ModuleOfAddress(const void* pAddress);
 
 #ifdef _WIN32
 
-#define AFX_EXTENSION_LIBRARY_ENTRY(record, pfnAfterInit, pfnBeforeTerm)                          \
-    extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {                \
-        if (dwReason == DLL_PROCESS_ATTACH)                                                      \
-            return ::afx_entry::ExtensionLibraryAttach((record), hInstance, (pfnAfterInit),       \
-                                                        (pfnBeforeTerm));                \
-        if (dwReason == DLL_PROCESS_DETACH)                                                      \
-            ::afx_entry::ExtensionLibraryDetach((record), (pfnBeforeTerm));                      \
-        return TRUE;                                                                             \
+#define AFX_EXTENSION_LIBRARY_ENTRY(record, pfnAfterInit, pfnBeforeTerm)                           \
+    extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {                  \
+        if (dwReason == DLL_PROCESS_ATTACH)                                                        \
+            return ::afx_entry::ExtensionLibraryAttach((record), hInstance, (pfnAfterInit),        \
+                                                       (pfnBeforeTerm));                           \
+        if (dwReason == DLL_PROCESS_DETACH)                                                        \
+            ::afx_entry::ExtensionLibraryDetach((record), (pfnBeforeTerm));                        \
+        return TRUE;                                                                               \
     }
 
 #else
 
-#define AFX_EXTENSION_LIBRARY_ENTRY(record, pfnAfterInit, pfnBeforeTerm)                          \
-    namespace {                                                                                  \
-    __attribute__((constructor)) void AfxExtensionLibraryLoaded() {                              \
-        static const char s_anchor = 0;                                                          \
-        ::afx_entry::ExtensionLibraryAttach(                                                     \
-            (record), ::afx_entry::ModuleOfAddress(&s_anchor), (pfnAfterInit),                   \
-            (pfnBeforeTerm));                                                                    \
-    }                                                                                            \
-    __attribute__((destructor)) void AfxExtensionLibraryUnloaded() {                             \
-        ::afx_entry::ExtensionLibraryDetach((record), (pfnBeforeTerm));                          \
-    }                                                                                            \
+#define AFX_EXTENSION_LIBRARY_ENTRY(record, pfnAfterInit, pfnBeforeTerm)                           \
+    namespace {                                                                                    \
+    __attribute__((constructor)) void AfxExtensionLibraryLoaded() {                                \
+        static const char s_anchor = 0;                                                            \
+        ::afx_entry::ExtensionLibraryAttach((record), ::afx_entry::ModuleOfAddress(&s_anchor),     \
+                                            (pfnAfterInit), (pfnBeforeTerm));                      \
+    }                                                                                              \
+    __attribute__((destructor)) void AfxExtensionLibraryUnloaded() {                               \
+        ::afx_entry::ExtensionLibraryDetach((record), (pfnBeforeTerm));                            \
+    }                                                                                              \
     }
 
 #endif

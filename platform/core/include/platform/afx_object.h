@@ -70,7 +70,8 @@ public:
 
     // Copies a short description into lpszError (at most nMaxError bytes with the zero).
     // Returns TRUE when a description was written.
-    virtual BOOL GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext = nullptr) const;
+    virtual BOOL GetErrorMessage(char* lpszError, UINT nMaxError,
+                                 UINT* pnHelpContext = nullptr) const;
 
 protected:
     const char* Description() const;

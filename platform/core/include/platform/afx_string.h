@@ -28,8 +28,8 @@ public:
     CString() noexcept : m_pszData(nullptr), m_nDataLength(0), m_nAllocLength(0) {}
     CString(const CString& src);
     CString(CString&& src) noexcept;
-    CString(const char* psz);               // null gives the empty string
-    CString(const char* pch, int nLength);  // nLength bytes (none may be zero); < 0 gives empty
+    CString(const char* psz);              // null gives the empty string
+    CString(const char* pch, int nLength); // nLength bytes (none may be zero); < 0 gives empty
     CString(char ch, int nRepeat = 1);
     ~CString();
 

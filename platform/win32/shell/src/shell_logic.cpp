@@ -38,9 +38,8 @@ struct Part {
 // "C:\dir\sub\name.tar.gz" gives drive "C:", directory "\dir\sub\", name "name.tar",
 // extension ".gz". ".profile" gives the empty name and the extension ".profile"; "a.b\c" gives
 // no extension (the dot is in the directory).
-int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir,
-               std::size_t dirSize, char* fname, std::size_t fnameSize, char* ext,
-               std::size_t extSize) {
+int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir, std::size_t dirSize,
+               char* fname, std::size_t fnameSize, char* ext, std::size_t extSize) {
     Part parts[4] = {{drive, driveSize, path, 0},
                      {dir, dirSize, path, 0},
                      {fname, fnameSize, path, 0},

@@ -10,9 +10,8 @@
 namespace shell_logic {
 
 int StrcpyS(char* dest, std::size_t destsz, const char* src);
-int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir,
-               std::size_t dirSize, char* fname, std::size_t fnameSize, char* ext,
-               std::size_t extSize);
+int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir, std::size_t dirSize,
+               char* fname, std::size_t fnameSize, char* ext, std::size_t extSize);
 char* FindArgs(const char* path);
 void CutArgs(char* path);
 void UnquoteSpaces(char* path);

@@ -99,9 +99,8 @@ errno_t strcpy_s(char* dest, std::size_t destsz, const char* src) {
 }
 
 errno_t _splitpath_s(const char* path, char* drive, std::size_t driveNumberOfElements, char* dir,
-                     std::size_t dirNumberOfElements, char* fname,
-                     std::size_t nameNumberOfElements, char* ext,
-                     std::size_t extNumberOfElements) {
+                     std::size_t dirNumberOfElements, char* fname, std::size_t nameNumberOfElements,
+                     char* ext, std::size_t extNumberOfElements) {
     return shell_logic::SplitPathS(path, drive, driveNumberOfElements, dir, dirNumberOfElements,
                                    fname, nameNumberOfElements, ext, extNumberOfElements);
 }

@@ -90,9 +90,9 @@ TEST(ShellArguments, UnquoteOnlyEnclosingPair) {
         const char* input;
         const char* expected;
     } cases[] = {
-        {"\"a b\"", "a b"},       {"\"a b", "\"a b"}, {"a b\"", "a b\""},
-        {"\"\"", ""},             {"\"", ""},         {"\"a\" \"b\"", "a\" \"b"},
-        {"\"\xC0\xFF\"", "\xC0\xFF"}, {"x", "x"},     {"", ""},
+        {"\"a b\"", "a b"}, {"\"a b", "\"a b"},         {"a b\"", "a b\""},           {"\"\"", ""},
+        {"\"", ""},         {"\"a\" \"b\"", "a\" \"b"}, {"\"\xC0\xFF\"", "\xC0\xFF"}, {"x", "x"},
+        {"", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
@@ -236,8 +236,8 @@ TEST(ShellProcess, CommandLineQuotesAsWindowsParsesIt) {
 #ifdef _WIN32
 // Inputs built from the characters that matter to these functions.
 std::vector<std::string> GeneratedInputs() {
-    static const char kAlphabet[] = {' ', ' ', '"', '\\', '/', '.', ':', 'C', 'x', '\t',
-                                     '\x80', '\xE9', '\xFF', '-'};
+    static const char kAlphabet[] = {' ', ' ', '"',  '\\',   '/',    '.',    ':',
+                                     'C', 'x', '\t', '\x80', '\xE9', '\xFF', '-'};
     std::mt19937 rng(20240611u);
     std::vector<std::string> inputs;
     for (int i = 0; i < 4000; ++i) {
@@ -274,8 +274,8 @@ TEST(ShellDifferential, PortableLogicMatchesThePlatform) {
         ASSERT_STREQ(a.data(), b.data());
 
         char d1[8], p1[512], f1[512], e1[512], d2[8], p2[512], f2[512], e2[512];
-        int rc1 = _splitpath_s(in.c_str(), d1, sizeof d1, p1, sizeof p1, f1, sizeof f1, e1,
-                               sizeof e1);
+        int rc1 =
+            _splitpath_s(in.c_str(), d1, sizeof d1, p1, sizeof p1, f1, sizeof f1, e1, sizeof e1);
         int rc2 = shell_logic::SplitPathS(in.c_str(), d2, sizeof d2, p2, sizeof p2, f2, sizeof f2,
                                           e2, sizeof e2);
         ASSERT_EQ(rc1, rc2);
