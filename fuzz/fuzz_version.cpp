@@ -21,9 +21,13 @@ using dbpf::pe::Result;
 namespace {
 
 const char* const kPaths[] = {
-    "\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904E4\\CompanyName",
-    "\\StringFileInfo\\040904B0\\ProductName", "\\StringFileInfo\\040704e4\\legalcopyright",
-    "\\StringFileInfo", "\\StringFileInfo\\040904E4",
+    "\\",
+    "\\VarFileInfo\\Translation",
+    "\\StringFileInfo\\040904E4\\CompanyName",
+    "\\StringFileInfo\\040904B0\\ProductName",
+    "\\StringFileInfo\\040704e4\\legalcopyright",
+    "\\StringFileInfo",
+    "\\StringFileInfo\\040904E4",
 };
 
 std::string TempPath() {

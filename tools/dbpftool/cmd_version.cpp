@@ -92,9 +92,8 @@ int RunVersion(const Args& args) {
     if (!info.Open(path.c_str())) {
         return Fail(path, "no usable version resource");
     }
-    const std::string file_version =
-        Version(info.GetFileVersionMajor(), info.GetFileVersionMinor(),
-                info.GetFileVersionBuild(), info.GetFileVersionQFE());
+    const std::string file_version = Version(info.GetFileVersionMajor(), info.GetFileVersionMinor(),
+                                             info.GetFileVersionBuild(), info.GetFileVersionQFE());
     const std::string product_version =
         Version(info.GetProductVersionMajor(), info.GetProductVersionMinor(),
                 info.GetProductVersionBuild(), info.GetProductVersionQFE());

@@ -16,8 +16,9 @@
 
 namespace {
 
-constexpr std::size_t kBlockHeader =
-    alignof(std::max_align_t) > sizeof(std::size_t) ? alignof(std::max_align_t) : sizeof(std::size_t);
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t) > sizeof(std::size_t)
+                                         ? alignof(std::max_align_t)
+                                         : sizeof(std::size_t);
 constexpr DWORD kFixedSignature = 0xFEEF04BD;
 constexpr int kKeySize = 260; // the lookup key's buffer, terminator included
 
@@ -88,7 +89,9 @@ CFileVersionInfo::CFileVersionInfo()
     std::memset(&m_FixedInfo, 0, sizeof m_FixedInfo);
 }
 
-CFileVersionInfo::~CFileVersionInfo() { Close(); }
+CFileVersionInfo::~CFileVersionInfo() {
+    Close();
+}
 
 CFileVersionInfo::CFileVersionInfo(const CFileVersionInfo& src) : CFileVersionInfo() {
     *this = src;
@@ -110,11 +113,11 @@ CFileVersionInfo& CFileVersionInfo::operator=(const CFileVersionInfo& src) {
     Close();
     m_pVersionBlock = block;
     m_FixedInfo = src.m_FixedInfo;
-    m_pTransTable = src.m_pTransTable != nullptr && block != nullptr
-                        ? reinterpret_cast<DWORD*>(
-                              block + (reinterpret_cast<const BYTE*>(src.m_pTransTable) -
-                                       src.m_pVersionBlock))
-                        : nullptr;
+    m_pTransTable =
+        src.m_pTransTable != nullptr && block != nullptr
+            ? reinterpret_cast<DWORD*>(
+                  block + (reinterpret_cast<const BYTE*>(src.m_pTransTable) - src.m_pVersionBlock))
+            : nullptr;
     m_nCurTrans = src.m_nCurTrans;
     m_nTransCount = m_pTransTable != nullptr ? src.m_nTransCount : 0;
     m_bIsValid = src.m_bIsValid;
@@ -158,7 +161,9 @@ void CFileVersionInfo::Close() {
     m_pVersionBlock = nullptr;
 }
 
-BOOL CFileVersionInfo::IsValid() const { return m_bIsValid; }
+BOOL CFileVersionInfo::IsValid() const {
+    return m_bIsValid;
+}
 
 BOOL CFileVersionInfo::GetVersionInfo(const char* lpszPath) {
     DWORD dwHandle = 0;
@@ -212,12 +217,22 @@ BOOL CFileVersionInfo::QueryVersionTrans() {
     return m_pTransTable != nullptr ? TRUE : FALSE;
 }
 
-const VS_FIXEDFILEINFO& CFileVersionInfo::GetVSFFI() const { return m_FixedInfo; }
+const VS_FIXEDFILEINFO& CFileVersionInfo::GetVSFFI() const {
+    return m_FixedInfo;
+}
 
-WORD CFileVersionInfo::GetFileVersionMajor() const { return HIWORD(m_FixedInfo.dwFileVersionMS); }
-WORD CFileVersionInfo::GetFileVersionMinor() const { return LOWORD(m_FixedInfo.dwFileVersionMS); }
-WORD CFileVersionInfo::GetFileVersionBuild() const { return HIWORD(m_FixedInfo.dwFileVersionLS); }
-WORD CFileVersionInfo::GetFileVersionQFE() const { return LOWORD(m_FixedInfo.dwFileVersionLS); }
+WORD CFileVersionInfo::GetFileVersionMajor() const {
+    return HIWORD(m_FixedInfo.dwFileVersionMS);
+}
+WORD CFileVersionInfo::GetFileVersionMinor() const {
+    return LOWORD(m_FixedInfo.dwFileVersionMS);
+}
+WORD CFileVersionInfo::GetFileVersionBuild() const {
+    return HIWORD(m_FixedInfo.dwFileVersionLS);
+}
+WORD CFileVersionInfo::GetFileVersionQFE() const {
+    return LOWORD(m_FixedInfo.dwFileVersionLS);
+}
 WORD CFileVersionInfo::GetProductVersionMajor() const {
     return HIWORD(m_FixedInfo.dwProductVersionMS);
 }
@@ -231,8 +246,12 @@ WORD CFileVersionInfo::GetProductVersionQFE() const {
     return LOWORD(m_FixedInfo.dwProductVersionLS);
 }
 
-UINT CFileVersionInfo::GetTransCount() const { return m_nTransCount; }
-UINT CFileVersionInfo::GetCurTransIndex() const { return m_nCurTrans; }
+UINT CFileVersionInfo::GetTransCount() const {
+    return m_nTransCount;
+}
+UINT CFileVersionInfo::GetCurTransIndex() const {
+    return m_nCurTrans;
+}
 
 DWORD CFileVersionInfo::GetTransByIndex(UINT nIndex) const {
     if (!m_bIsValid || m_pTransTable == nullptr || nIndex >= m_nTransCount) {
@@ -243,11 +262,21 @@ DWORD CFileVersionInfo::GetTransByIndex(UINT nIndex) const {
     return dwEntry;
 }
 
-WORD CFileVersionInfo::GetLIDByIndex(UINT nIndex) const { return LOWORD(GetTransByIndex(nIndex)); }
-WORD CFileVersionInfo::GetCPByIndex(UINT nIndex) const { return HIWORD(GetTransByIndex(nIndex)); }
-DWORD CFileVersionInfo::GetCurTrans() const { return GetTransByIndex(m_nCurTrans); }
-WORD CFileVersionInfo::GetCurLID() const { return LOWORD(GetCurTrans()); }
-WORD CFileVersionInfo::GetCurCP() const { return HIWORD(GetCurTrans()); }
+WORD CFileVersionInfo::GetLIDByIndex(UINT nIndex) const {
+    return LOWORD(GetTransByIndex(nIndex));
+}
+WORD CFileVersionInfo::GetCPByIndex(UINT nIndex) const {
+    return HIWORD(GetTransByIndex(nIndex));
+}
+DWORD CFileVersionInfo::GetCurTrans() const {
+    return GetTransByIndex(m_nCurTrans);
+}
+WORD CFileVersionInfo::GetCurLID() const {
+    return LOWORD(GetCurTrans());
+}
+WORD CFileVersionInfo::GetCurCP() const {
+    return HIWORD(GetCurTrans());
+}
 
 int CFileVersionInfo::FindTrans(WORD wLID, WORD wCP) const {
     if (!m_bIsValid) {

@@ -61,9 +61,8 @@ void ExpectClosed(CFileVersionInfo& v) {
         ASSERT_EQ(p[i], 0) << "fixed record byte " << i;
     }
     EXPECT_EQ(v.GetFileVersionMajor() + v.GetFileVersionMinor() + v.GetFileVersionBuild() +
-                  v.GetFileVersionQFE() + v.GetProductVersionMajor() +
-                  v.GetProductVersionMinor() + v.GetProductVersionBuild() +
-                  v.GetProductVersionQFE(),
+                  v.GetFileVersionQFE() + v.GetProductVersionMajor() + v.GetProductVersionMinor() +
+                  v.GetProductVersionBuild() + v.GetProductVersionQFE(),
               0);
     EXPECT_EQ(v.GetTransCount(), 0u);
     EXPECT_EQ(v.GetCurTransIndex(), 0u);
@@ -256,8 +255,8 @@ TEST(FileVersionInfo, DamagedFilesFailToOpen) {
         }
         if (c.at == rsrc + 16 + 4) {
             // Point every root entry at the root, whichever one leads to the version resource.
-            const std::size_t n = (bad[rsrc + 12] | (bad[rsrc + 13] << 8)) +
-                                  (bad[rsrc + 14] | (bad[rsrc + 15] << 8));
+            const std::size_t n =
+                (bad[rsrc + 12] | (bad[rsrc + 13] << 8)) + (bad[rsrc + 14] | (bad[rsrc + 15] << 8));
             for (std::size_t e = 0; e < n; ++e) {
                 for (int i = 0; i < 4; ++i) {
                     bad[rsrc + 16 + 8 * e + 4 + i] = static_cast<unsigned char>(c.value >> (8 * i));
@@ -353,7 +352,7 @@ TEST(FileVersionInfo, CopiesOwnTheirBlocks) {
     CFileVersionInfo b(*a);
     CFileVersionInfo c;
     ASSERT_TRUE(c.Open(Fixture("long_values").c_str()));
-    c = *a; // c's earlier block is released
+    c = *a;   // c's earlier block is released
     delete a; // the copies must not depend on the source's block
     for (CFileVersionInfo* v : {&b, &c}) {
         EXPECT_TRUE(v->IsValid());

@@ -32,7 +32,8 @@ public:
         if (!Has(off, 4)) {
             return false;
         }
-        *v = static_cast<std::uint32_t>(data_[off]) | (static_cast<std::uint32_t>(data_[off + 1]) << 8) |
+        *v = static_cast<std::uint32_t>(data_[off]) |
+             (static_cast<std::uint32_t>(data_[off + 1]) << 8) |
              (static_cast<std::uint32_t>(data_[off + 2]) << 16) |
              (static_cast<std::uint32_t>(data_[off + 3]) << 24);
         return true;

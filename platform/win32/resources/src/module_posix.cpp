@@ -98,8 +98,8 @@ DWORD CopyPath(const std::string& path, LPSTR buffer, DWORD size) {
 } // namespace
 
 HMODULE LoadLibraryExA(LPCSTR path, HANDLE reserved, DWORD flags) {
-    const DWORD data_flags =
-        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    const DWORD data_flags = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE |
+                             LOAD_LIBRARY_AS_IMAGE_RESOURCE;
     if (path == nullptr || reserved != nullptr || (flags & data_flags) == 0 ||
         (flags & ~data_flags) != 0) {
         return nullptr;
@@ -169,4 +169,6 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
     return const_cast<std::uint8_t*>(m->file.image().data() + loc.file_offset);
 }
 
-LPVOID LockResource(HGLOBAL data) { return data; }
+LPVOID LockResource(HGLOBAL data) {
+    return data;
+}

@@ -32,8 +32,8 @@ namespace pe {
 namespace {
 
 constexpr std::uint32_t kHighBit = 0x80000000u;
-constexpr std::uint32_t kMaxSections = 96;       // the Windows loader's own limit
-constexpr std::size_t kMaxWalkSteps = 1u << 20;  // entries a listing may examine in all
+constexpr std::uint32_t kMaxSections = 96;      // the Windows loader's own limit
+constexpr std::size_t kMaxWalkSteps = 1u << 20; // entries a listing may examine in all
 
 } // namespace
 
@@ -186,8 +186,7 @@ Result PeImage::Parse(const std::uint8_t* data, std::size_t size, PeImage* out) 
     if (rsrc_rva != 0 && rsrc_len != 0) {
         img.rsrc_state_ = Result::kBadHeader;
         for (const Section& sec : img.sections_) {
-            if (rsrc_rva >= sec.virtual_address &&
-                rsrc_rva - sec.virtual_address < sec.raw_size) {
+            if (rsrc_rva >= sec.virtual_address && rsrc_rva - sec.virtual_address < sec.raw_size) {
                 const std::uint32_t delta = rsrc_rva - sec.virtual_address;
                 img.rsrc_start_ = sec.raw_offset + delta;
                 img.rsrc_size_ = sec.raw_size - delta;
@@ -454,8 +453,8 @@ Result PeImage::List(std::vector<ResourceInfo>* out, std::size_t limit) const {
             }
             dirs[depth + 1] = child;
             index[depth + 1] = 0;
-            if ((res = ReadDirectory(child, &levels[depth + 1].first,
-                                     &levels[depth + 1].count)) != Result::kOk) {
+            if ((res = ReadDirectory(child, &levels[depth + 1].first, &levels[depth + 1].count)) !=
+                Result::kOk) {
                 return res;
             }
             ++depth;

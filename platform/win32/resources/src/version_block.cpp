@@ -21,8 +21,7 @@ bool ReadNode(const ByteReader& r, std::size_t offset, std::size_t limit, Versio
     std::uint16_t length = 0;
     std::uint16_t value_length = 0;
     std::uint16_t type = 0;
-    if (!r.U16(offset, &length) || !r.U16(offset + 2, &value_length) ||
-        !r.U16(offset + 4, &type)) {
+    if (!r.U16(offset, &length) || !r.U16(offset + 2, &value_length) || !r.U16(offset + 4, &type)) {
         return false;
     }
     if (length < 6 || offset > limit || length > limit - offset) {
@@ -77,8 +76,12 @@ std::size_t FirstChild(const VersionNode& n) {
 
 // Where the UTF-8 form of a text node goes in the spare space: each tree byte owns one and a
 // half spare bytes, so nodes that do not nest get disjoint slots.
-std::size_t SpareOffset(std::size_t tree_offset) { return tree_offset + tree_offset / 2; }
-std::size_t SpareSize(std::size_t tree_length) { return SpareOffset(tree_length) + 2; }
+std::size_t SpareOffset(std::size_t tree_offset) {
+    return tree_offset + tree_offset / 2;
+}
+std::size_t SpareSize(std::size_t tree_length) {
+    return SpareOffset(tree_length) + 2;
+}
 
 } // namespace
 

@@ -16,7 +16,9 @@ std::string Path(const std::string& name, const std::string& arch) {
     return std::string(DBPF_PE_FIXTURES) + "/" + name + "-" + arch + ".dll";
 }
 
-const char* NativeArch() { return sizeof(void*) == 8 ? "x64" : "x86"; }
+const char* NativeArch() {
+    return sizeof(void*) == 8 ? "x64" : "x86";
+}
 
 std::vector<std::uint8_t> Read(const std::string& path) {
     std::vector<std::uint8_t> out;
@@ -51,7 +53,9 @@ TempFile::TempFile(const std::vector<std::uint8_t>& bytes, const std::string& su
     std::fclose(f);
 }
 
-TempFile::~TempFile() { std::remove(path_.c_str()); }
+TempFile::~TempFile() {
+    std::remove(path_.c_str());
+}
 
 namespace {
 
@@ -146,7 +150,8 @@ std::vector<std::uint8_t> Damaged(std::vector<std::uint8_t> b, Damage damage) {
         Put32(b, l.version_entry + 4, 0x80000000u);
         break;
     case Damage::kLanguageDirIsSelf:
-        Put32(b, l.lang_dir + 16 + 4, 0x80000000u | static_cast<std::uint32_t>(l.lang_dir - l.rsrc));
+        Put32(b, l.lang_dir + 16 + 4,
+              0x80000000u | static_cast<std::uint32_t>(l.lang_dir - l.rsrc));
         break;
     case Damage::kEntryCountHuge:
         Put16(b, l.rsrc + 14, 0xFFFF);

@@ -29,14 +29,14 @@ private:
 // Damaged copies of a good test module. Each locates the structure it damages by reading the
 // headers itself (the layout of a windres-made DLL is known), then changes one field.
 enum class Damage {
-    kCutInDirectory,    // the file ends 20 bytes into the root resource directory
-    kDataOutsideFile,   // the version data entry's RVA points far past every section
-    kDataSizeTooLarge,  // the version data entry's size runs past the end of its section
-    kTypeDirIsRoot,     // the RT_VERSION entry's subdirectory offset is 0: the root itself
-    kLanguageDirIsSelf, // the version's language entry points at its own directory
-    kEntryCountHuge,    // the root directory claims 65535 id entries
-    kNameOutsideFile,   // the first named entry's name offset points past the section
-    kPeOffsetOutside,   // the DOS header's PE offset points past the end of the file
+    kCutInDirectory,      // the file ends 20 bytes into the root resource directory
+    kDataOutsideFile,     // the version data entry's RVA points far past every section
+    kDataSizeTooLarge,    // the version data entry's size runs past the end of its section
+    kTypeDirIsRoot,       // the RT_VERSION entry's subdirectory offset is 0: the root itself
+    kLanguageDirIsSelf,   // the version's language entry points at its own directory
+    kEntryCountHuge,      // the root directory claims 65535 id entries
+    kNameOutsideFile,     // the first named entry's name offset points past the section
+    kPeOffsetOutside,     // the DOS header's PE offset points past the end of the file
     kResourceRvaUnmapped, // the resource data directory's RVA lies in no section
 };
 struct DamageCase {

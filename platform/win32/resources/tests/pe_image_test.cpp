@@ -106,8 +106,7 @@ TEST_P(PeImageTest, Win32KeysReadIdsAndNames) {
 // Every prefix of a module is a truncated file; the reader must answer each without reading
 // outside it (the sanitizer build checks that; each prefix is a fresh exact-size allocation).
 TEST_P(PeImageTest, EveryTruncationIsHandled) {
-    const std::vector<std::uint8_t> good =
-        fixtures::Read(fixtures::Path("versioned", GetParam()));
+    const std::vector<std::uint8_t> good = fixtures::Read(fixtures::Path("versioned", GetParam()));
     std::size_t found = 0;
     for (std::size_t n = 0; n <= good.size(); ++n) {
         std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[n + 1]);
@@ -153,8 +152,7 @@ TEST_P(PeImageTest, DamagedCopiesFailCleanly) {
         {Damage::kResourceRvaUnmapped, Result::kOk, Result::kBadHeader, Result::kBadHeader},
     };
     ASSERT_EQ(sizeof cases / sizeof cases[0], fixtures::kDamageCount);
-    const std::vector<std::uint8_t> good =
-        fixtures::Read(fixtures::Path("versioned", GetParam()));
+    const std::vector<std::uint8_t> good = fixtures::Read(fixtures::Path("versioned", GetParam()));
     for (std::size_t i = 0; i < fixtures::kDamageCount; ++i) {
         SCOPED_TRACE(fixtures::kDamages[i].name);
         ASSERT_EQ(fixtures::kDamages[i].damage, cases[i].damage);
@@ -238,7 +236,7 @@ TEST(PeImage, NoResourcesIsNotAnError) {
     b[0x41] = 'E';
     b[0x40 + 4] = 0x4C; // machine i386
     b[0x40 + 5] = 0x01;
-    b[0x40 + 20] = 96; // optional header size: up to the data-directory count
+    b[0x40 + 20] = 96;   // optional header size: up to the data-directory count
     b[0x40 + 24] = 0x0B; // PE32 magic
     b[0x40 + 25] = 0x01;
     PeImage img;

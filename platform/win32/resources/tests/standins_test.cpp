@@ -77,10 +77,8 @@ TEST(ModuleStandIns, Resources) {
         const char* expected;
     };
     const Case cases[] = {
-        {"greeting", RT_RCDATA, "Hello"},
-        {"Config", "payload", "payload"},
-        {MAKEINTRESOURCEA(7), "#10", "en"},
-        {"#7", RT_RCDATA, "en"},
+        {"greeting", RT_RCDATA, "Hello"},   {"Config", "payload", "payload"},
+        {MAKEINTRESOURCEA(7), "#10", "en"}, {"#7", RT_RCDATA, "en"},
         {"nothing", RT_RCDATA, nullptr},
     };
     for (const Case& c : cases) {
@@ -130,8 +128,8 @@ TEST(VersionStandIns, SizeAndBlock) {
     UINT len = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904E4\\ProductName", &v, &len));
     EXPECT_STREQ(static_cast<const char*>(v), "Sample Product");
-    EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904E4\\ProductName", nullptr,
-                                &len));
+    EXPECT_FALSE(
+        VerQueryValueA(block.data(), "\\StringFileInfo\\040904E4\\ProductName", nullptr, &len));
 }
 
 TEST(VersionStandIns, LanguageNames) {
@@ -222,8 +220,8 @@ std::map<std::string, std::vector<std::string>> StandInAnswers(const std::string
 TEST(VersionStandIns, AgreeWithWineOnWineDlls) {
     const std::string dir = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
     std::vector<std::string> files;
-    for (const char* n : {"kernel32.dll", "version.dll", "comctl32.dll", "msvcrt.dll",
-                          "shell32.dll"}) {
+    for (const char* n :
+         {"kernel32.dll", "version.dll", "comctl32.dll", "msvcrt.dll", "shell32.dll"}) {
         struct stat st;
         if (stat((dir + n).c_str(), &st) == 0) {
             files.push_back(dir + n);

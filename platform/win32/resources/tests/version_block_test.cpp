@@ -79,7 +79,8 @@ TEST(VersionBlock, AnswersTheThreeKindsOfPath) {
             {"\\stringfileinfo\\040904e4\\companyname", "Example Software Ltd."},
             {"StringFileInfo\\\\040904E4\\ProductName\\", "Sample Product"},
             // UTF-16 text comes back as UTF-8.
-            {"\\StringFileInfo\\040704E4\\LegalCopyright", "\xC2\xA9 M\xC3\xBCller \xE6\x97\xA5\xE6\x9C\xAC"},
+            {"\\StringFileInfo\\040704E4\\LegalCopyright",
+             "\xC2\xA9 M\xC3\xBCller \xE6\x97\xA5\xE6\x9C\xAC"},
             {"\\StringFileInfo\\040704E4\\ProductVersion", "<absent>"},
             {"\\StringFileInfo\\040904E4\\CompanyNam", "<absent>"},
             {"\\StringFileInfo\\040904E4\\CompanyNameX", "<absent>"},
@@ -99,10 +100,9 @@ TEST(VersionBlock, AnswersTheThreeKindsOfPath) {
 TEST(VersionBlock, ReturnedTextStaysValid) {
     std::vector<std::uint8_t> block = BlockOf("versioned", "x64");
     ASSERT_FALSE(block.empty());
-    const char* paths[] = {"\\StringFileInfo\\040704E4\\LegalCopyright",
-                           "\\StringFileInfo\\040704E4\\ProductName",
-                           "\\StringFileInfo\\040704E4\\FileVersion",
-                           "\\StringFileInfo\\040704E4\\CompanyName"};
+    const char* paths[] = {
+        "\\StringFileInfo\\040704E4\\LegalCopyright", "\\StringFileInfo\\040704E4\\ProductName",
+        "\\StringFileInfo\\040704E4\\FileVersion", "\\StringFileInfo\\040704E4\\CompanyName"};
     std::vector<const char*> got;
     std::vector<std::string> first;
     for (const char* p : paths) {
@@ -162,8 +162,8 @@ struct Builder {
 TEST(VersionTree, NodesThatLieAboutTheirSizes) {
     struct Case {
         const char* what;
-        std::uint16_t root_length;      // 0: the real length
-        std::uint16_t child_length;     // 0: the real length
+        std::uint16_t root_length;  // 0: the real length
+        std::uint16_t child_length; // 0: the real length
         std::uint16_t child_value_units;
         bool key_terminated;
         const char* expected; // value of \K, or null when the lookup must fail
@@ -198,10 +198,10 @@ TEST(VersionTree, NodesThatLieAboutTheirSizes) {
         t.W(0);
         t.W(0);
         const std::size_t end = t.b.size();
-        const std::uint16_t child_len = c.child_length != 0 ? c.child_length
-                                                            : static_cast<std::uint16_t>(end - child);
-        const std::uint16_t root_len = c.root_length != 0 ? c.root_length
-                                                          : static_cast<std::uint16_t>(end);
+        const std::uint16_t child_len =
+            c.child_length != 0 ? c.child_length : static_cast<std::uint16_t>(end - child);
+        const std::uint16_t root_len =
+            c.root_length != 0 ? c.root_length : static_cast<std::uint16_t>(end);
         t.b[child] = static_cast<std::uint8_t>(child_len);
         t.b[child + 1] = static_cast<std::uint8_t>(child_len >> 8);
         t.b[0] = static_cast<std::uint8_t>(root_len);
@@ -245,15 +245,15 @@ TEST(VersionBlock, AgreesWithTheSystem) {
                 EXPECT_EQ(std::memcmp(a, b, la), 0);
             }
         }
-        for (const char* q : {"\\StringFileInfo\\040904E4\\CompanyName",
-                              "\\StringFileInfo\\040904e4\\productname",
-                              "\\StringFileInfo\\040904B0\\Comments",
-                              "\\StringFileInfo\\040904E4\\Missing"}) {
+        for (const char* q :
+             {"\\StringFileInfo\\040904E4\\CompanyName", "\\StringFileInfo\\040904e4\\productname",
+              "\\StringFileInfo\\040904B0\\Comments", "\\StringFileInfo\\040904E4\\Missing"}) {
             SCOPED_TRACE(q);
             void* a = nullptr;
             UINT la = 0;
             const bool sys_ok = VerQueryValueA(sys.data(), q, &a, &la) != 0;
-            EXPECT_EQ(Text(mine, q), sys_ok ? std::string(static_cast<const char*>(a)) : "<absent>");
+            EXPECT_EQ(Text(mine, q),
+                      sys_ok ? std::string(static_cast<const char*>(a)) : "<absent>");
         }
     }
 }

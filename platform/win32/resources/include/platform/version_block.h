@@ -27,13 +27,13 @@ namespace dbpf {
 namespace pe {
 
 struct VersionNode {
-    std::size_t offset = 0;       // of the node's first byte
-    std::size_t end = 0;          // one past its last byte (offset + wLength)
-    std::size_t value_offset = 0; // of the value
-    std::size_t value_bytes = 0;  // of the value, cut to the node
+    std::size_t offset = 0;         // of the node's first byte
+    std::size_t end = 0;            // one past its last byte (offset + wLength)
+    std::size_t value_offset = 0;   // of the value
+    std::size_t value_bytes = 0;    // of the value, cut to the node
     std::uint16_t value_length = 0; // wValueLength as stored
     bool is_text = false;
-    std::size_t text_units = 0;   // text values: UTF-16 units before the terminator
+    std::size_t text_units = 0; // text values: UTF-16 units before the terminator
 };
 
 // Length of the version tree at the start of a resource (its root's wLength), or 0 when the
