@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,10 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -67,43 +72,278 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std:
     return ReadStream(f.get(), out, error, max_size);
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
-                         std::string& error) {
-    std::string tmp = path + ".tmp-dbpftool";
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (f == nullptr) {
+namespace {
+
+// The temporary file of the write in progress, for the signal handler. The name is complete
+// before the flag is set and the flag is cleared before the name changes, so the handler never
+// sees half a name. One write runs at a time (the tool is single-threaded).
+char g_tempName[4096];
+volatile std::sig_atomic_t g_tempNamed = 0;
+
+void SetTempName(const std::string& name) {
+    g_tempNamed = 0;
+    if (name.size() < sizeof g_tempName) {
+        std::memcpy(g_tempName, name.c_str(), name.size() + 1);
+        g_tempNamed = 1;
+    }
+}
+
+void ClearTempName() { g_tempNamed = 0; }
+
+extern "C" void RemoveTempAndDie(int sig) {
+    if (g_tempNamed != 0) {
+#ifdef _WIN32
+        DeleteFileA(g_tempName);
+#else
+        unlink(g_tempName);
+#endif
+    }
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+// Splits `path` into its directory ("." when it has none) and the prefix that a name in that
+// directory needs ("" or "dir/").
+void SplitDirectory(const std::string& path, std::string& dir, std::string& prefix) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\:");
+#else
+    const std::size_t slash = path.find_last_of('/');
+#endif
+    if (slash == std::string::npos) {
+        dir = ".";
+        prefix.clear();
+        return;
+    }
+    prefix = path.substr(0, slash + 1);
+    dir = slash == 0 ? prefix : path.substr(0, slash);
+}
+
+unsigned long ProcessId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+const char kTempStem[] = ".dbpftool-";
+const char kTempSuffix[] = ".tmp";
+
+// A name no other write uses: this process's id and a counter.
+std::string TempNameIn(const std::string& prefix) {
+    static unsigned long counter = 0;
+    return prefix + kTempStem + std::to_string(ProcessId()) + "-" + std::to_string(counter++) +
+           kTempSuffix;
+}
+
+#ifndef _WIN32
+// Parses ".dbpftool-<pid>-<n>.tmp"; returns 0 for any other name.
+pid_t TempOwner(const char* name) {
+    const std::size_t stem = sizeof kTempStem - 1;
+    const std::size_t suffix = sizeof kTempSuffix - 1;
+    const std::size_t len = std::strlen(name);
+    if (len <= stem + suffix || std::strncmp(name, kTempStem, stem) != 0 ||
+        std::strcmp(name + len - suffix, kTempSuffix) != 0) {
+        return 0;
+    }
+    unsigned long pid = 0;
+    std::size_t i = stem;
+    for (; i < len && name[i] >= '0' && name[i] <= '9'; ++i) {
+        pid = pid * 10 + static_cast<unsigned long>(name[i] - '0');
+        if (pid > 0x7FFFFFFFul) {
+            return 0;
+        }
+    }
+    if (i == stem || name[i] != '-') {
+        return 0;
+    }
+    for (++i; i < len - suffix; ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return 0;
+        }
+    }
+    return static_cast<pid_t>(pid);
+}
+
+// Removes the temporary files that writers killed outright left in `dir`: only those whose
+// process no longer exists, so that a write running at the same time keeps its own.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    while (const dirent* e = readdir(d)) {
+        const pid_t owner = TempOwner(e->d_name);
+        if (owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH) {
+            unlink((prefix + e->d_name).c_str());
+        }
+    }
+    closedir(d);
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size, std::string& error) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const std::size_t chunk = size < (std::size_t(1) << 30) ? size : std::size_t(1) << 30;
+        const ssize_t n = write(fd, p, chunk);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = std::strerror(errno);
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool CloseChecked(int fd, bool ok, std::string& error) {
+    if (close(fd) != 0 && ok) {
         error = std::strerror(errno);
         return false;
     }
-    bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    if (!ok) {
-        error = std::strerror(errno);
-    }
-    if (std::fflush(f) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (std::fclose(f) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (ok) {
-#ifdef _WIN32
-        ok = MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-        if (!ok) {
-            error = "cannot rename temporary file";
-        }
-#else
-        ok = std::rename(tmp.c_str(), path.c_str()) == 0;
-        if (!ok) {
-            error = std::strerror(errno);
-        }
-#endif
-    }
-    if (!ok) {
-        std::remove(tmp.c_str());
-    }
     return ok;
+}
+
+bool RenameOver(const std::string& tmp, const std::string& path, std::string& error) {
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+#ifdef O_TMPFILE
+enum class Anonymous { kDone, kFailed, kUnsupported };
+
+// Writes into an unnamed file of `dir` and links it in under a temporary name only once it is
+// complete.
+Anonymous WriteAnonymous(const std::string& dir, const std::string& prefix,
+                         const std::string& path, const void* data, std::size_t size,
+                         std::string& error) {
+    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // File systems without unnamed files, and kernels that do not know the flag.
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+            return Anonymous::kUnsupported;
+        }
+        error = std::strerror(errno);
+        return Anonymous::kFailed;
+    }
+    bool ok = WriteAll(fd, data, size, error);
+    if (ok) {
+        const std::string tmp = TempNameIn(prefix);
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        SetTempName(tmp);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            ClearTempName();
+            if (errno == ENOENT && access("/proc/self/fd", F_OK) != 0) {
+                close(fd);
+                return Anonymous::kUnsupported; // no /proc to link through
+            }
+            error = std::strerror(errno);
+            ok = false;
+        } else {
+            ok = CloseChecked(fd, ok, error) && RenameOver(tmp, path, error);
+            if (!ok) {
+                unlink(tmp.c_str());
+            }
+            ClearTempName();
+            return ok ? Anonymous::kDone : Anonymous::kFailed;
+        }
+    }
+    close(fd);
+    return Anonymous::kFailed;
+}
+#endif
+#endif // !_WIN32
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
+                         std::string& error) {
+    std::string dir;
+    std::string prefix;
+    SplitDirectory(path, dir, prefix);
+#ifdef _WIN32
+    const std::string tmp = TempNameIn(prefix);
+    SetTempName(tmp);
+    // Shared for deletion, so that the signal handler can remove it while it is open.
+    HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        ClearTempName();
+        error = "cannot create temporary file";
+        return false;
+    }
+    bool ok = true;
+    const char* p = static_cast<const char*>(data);
+    std::size_t left = size;
+    while (ok && left > 0) {
+        const DWORD chunk = left < (1u << 30) ? static_cast<DWORD>(left) : (1u << 30);
+        DWORD written = 0;
+        ok = WriteFile(h, p, chunk, &written, nullptr) != 0 && written == chunk;
+        p += chunk;
+        left -= chunk;
+    }
+    if (!ok) {
+        error = "cannot write temporary file";
+    }
+    if (CloseHandle(h) == 0 && ok) {
+        error = "cannot write temporary file";
+        ok = false;
+    }
+    if (ok && MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        error = "cannot rename temporary file";
+        ok = false;
+    }
+    if (!ok) {
+        DeleteFileA(tmp.c_str());
+    }
+    ClearTempName();
+    return ok;
+#else
+    RemoveStaleTemporaries(dir, prefix);
+#ifdef O_TMPFILE
+    switch (WriteAnonymous(dir, prefix, path, data, size, error)) {
+    case Anonymous::kDone:
+        return true;
+    case Anonymous::kFailed:
+        return false;
+    case Anonymous::kUnsupported:
+        break;
+    }
+#endif
+    const std::string tmp = TempNameIn(prefix);
+    SetTempName(tmp);
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        ClearTempName();
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = WriteAll(fd, data, size, error);
+    ok = CloseChecked(fd, ok, error) && ok && RenameOver(tmp, path, error);
+    if (!ok) {
+        unlink(tmp.c_str());
+    }
+    ClearTempName();
+    return ok;
+#endif
+}
+
+void RemoveTemporaryFilesOnSignals() {
+    std::signal(SIGINT, RemoveTempAndDie);
+    std::signal(SIGTERM, RemoveTempAndDie);
+#ifdef _WIN32
+    std::signal(SIGBREAK, RemoveTempAndDie);
+#else
+    std::signal(SIGHUP, RemoveTempAndDie);
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 bool StderrIsTerminal() {

@@ -1,5 +1,6 @@
 // dbpftool: command-line access to the six libraries of the suite.
 #include "commands.h"
+#include "file_io.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,7 @@ void PrintUsage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     using namespace dbpftool;
+    RemoveTemporaryFilesOnSignals();
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
