@@ -195,19 +195,17 @@ std::vector<Codec> Codecs() {
                                                    static_cast<int>(e.size), 0) == 1;
                       }});
     for (int level : {1, 6, 9}) {
-        static const char* const names[] = {"", "zlib -1", "", "", "", "", "zlib -6", "", "",
-                                            "zlib -9"};
+        static const char* const names[] = {"", "zlib -1", "", "", "",
+                                            "", "zlib -6", "", "", "zlib -9"};
         codecs.push_back({names[level],
                           [level](const Entry& e, Bytes& out) -> std::size_t {
                               uLongf n = out.size();
-                              return compress2(out.data(), &n, e.data, e.size, level) == Z_OK
-                                         ? n
-                                         : 0;
+                              return compress2(out.data(), &n, e.data, e.size, level) == Z_OK ? n
+                                                                                              : 0;
                           },
                           [](const Bytes& c, std::size_t n, const Entry& e, Bytes& out) {
                               uLongf m = e.size;
-                              return uncompress(out.data(), &m, c.data(), n) == Z_OK &&
-                                     m == e.size;
+                              return uncompress(out.data(), &m, c.data(), n) == Z_OK && m == e.size;
                           }});
     }
     for (int level : {6, 12}) {

@@ -142,7 +142,8 @@ int main(int argc, char** argv) {
     Bytes png = EncodePng(rgba);
     Bytes jpeg = EncodeJpeg(rgba);
     std::printf("4096x4096 image, median CPU time of %d runs\n", runs);
-    std::printf("%-6s %10s %18s %16s %9s\n", "format", "bytes", "Load+GetPixel ms", "direct ms", "overhead");
+    std::printf("%-6s %10s %18s %16s %9s\n", "format", "bytes", "Load+GetPixel ms", "direct ms",
+                "overhead");
     struct Row {
         const char* name;
         Bytes* bytes;

@@ -153,6 +153,7 @@ if(NOT TARGET DbpfSuite::platform_core)
     IMPORTED_LOCATION \"\${_dbpf_prefix}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:platform_core>\"
     INTERFACE_INCLUDE_DIRECTORIES \"\${_dbpf_prefix}/${CMAKE_INSTALL_INCLUDEDIR}\"
     INTERFACE_LINK_LIBRARIES \"${CMAKE_DL_LIBS}\")
+endif()
 ")
   if(NOT WIN32 AND TARGET Pellisk)
     string(APPEND config "

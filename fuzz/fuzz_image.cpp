@@ -18,17 +18,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     CGdiPlusBitmapResource image;
     if (!image.Load(const_cast<BYTE*>(data), static_cast<DWORD>(size))) {
-        if (image.m_pBitmap != nullptr || image.m_hBuffer != nullptr) __builtin_trap();
+        if (image.m_pBitmap != nullptr || image.m_hBuffer != nullptr)
+            __builtin_trap();
         return 0;
     }
     Gdiplus::Bitmap& bmp = *image.m_pBitmap;
     const UINT w = bmp.GetWidth(), h = bmp.GetHeight();
-    if (w == 0 || h == 0) __builtin_trap();
+    if (w == 0 || h == 0)
+        __builtin_trap();
     std::uint32_t sum = 0;
     Gdiplus::Color c;
     for (UINT y = 0; y < h; y += 1 + h / 64)
         for (UINT x = 0; x < w; x += 1 + w / 64)
-            if (bmp.GetPixel(int(x), int(y), &c) == Gdiplus::Ok) sum += c.GetValue();
+            if (bmp.GetPixel(int(x), int(y), &c) == Gdiplus::Ok)
+                sum += c.GetValue();
     Gdiplus::BitmapData locked;
     if (bmp.LockBits(nullptr, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &locked) ==
         Gdiplus::Ok) {

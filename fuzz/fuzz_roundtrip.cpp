@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (quorrin_test::ReferenceCompress(input.data(), static_cast<std::uint32_t>(size),
                                         reference.data(), &referenceSize) != r ||
         referenceSize != entrySize ||
-        (r == 1 && std::memcmp(reference.data(), entry.data(),
-                               static_cast<std::size_t>(entrySize)) != 0)) {
+        (r == 1 &&
+         std::memcmp(reference.data(), entry.data(), static_cast<std::size_t>(entrySize)) != 0)) {
         __builtin_trap();
     }
     if (r == 0) {

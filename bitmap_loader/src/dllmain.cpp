@@ -16,7 +16,9 @@ BOOL StartGdiplus(HMODULE) {
     return TRUE;
 }
 
-void StopGdiplus() { Gdiplus::GdiplusShutdown(g_gdiplusToken); }
+void StopGdiplus() {
+    Gdiplus::GdiplusShutdown(g_gdiplusToken);
+}
 
 } // namespace
 

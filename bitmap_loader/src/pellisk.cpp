@@ -39,7 +39,9 @@ CGdiPlusBitmapResource::CGdiPlusBitmapResource(UINT id, UINT type, HINSTANCE hIn
     Load(id, type, hInst);
 }
 
-CGdiPlusBitmapResource::~CGdiPlusBitmapResource() { Empty(); }
+CGdiPlusBitmapResource::~CGdiPlusBitmapResource() {
+    Empty();
+}
 
 void CGdiPlusBitmapResource::Empty() {
     // The bitmap may still read from the block: it goes first.
@@ -60,7 +62,8 @@ namespace {
 // into a new block owned by `self` and decodes them. On failure the object is left empty.
 BOOL LoadFromBytes(CGdiPlusBitmapResource& self, const void* bytes, DWORD size) {
     self.m_hBuffer = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (self.m_hBuffer == nullptr) return FALSE;
+    if (self.m_hBuffer == nullptr)
+        return FALSE;
     void* block = GlobalLock(self.m_hBuffer);
     if (block == nullptr) {
         GlobalFree(self.m_hBuffer);
@@ -74,7 +77,8 @@ BOOL LoadFromBytes(CGdiPlusBitmapResource& self, const void* bytes, DWORD size) 
         self.m_pBitmap = Gdiplus::Bitmap::FromStream(stream);
         stream->Release();
         if (self.m_pBitmap != nullptr) {
-            if (self.m_pBitmap->GetLastStatus() == Gdiplus::Ok) return TRUE;
+            if (self.m_pBitmap->GetLastStatus() == Gdiplus::Ok)
+                return TRUE;
             delete self.m_pBitmap;
             self.m_pBitmap = nullptr;
         }
@@ -90,12 +94,15 @@ BOOL LoadFromBytes(CGdiPlusBitmapResource& self, const void* bytes, DWORD size) 
 BOOL CGdiPlusBitmapResource::Load(const char* pName, const char* pType, HINSTANCE hInst) {
     Empty();
     HRSRC resource = FindResourceA(hInst, pName, pType);
-    if (resource == nullptr) return FALSE;
+    if (resource == nullptr)
+        return FALSE;
     const DWORD size = SizeofResource(hInst, resource);
-    if (size == 0) return FALSE;
+    if (size == 0)
+        return FALSE;
     HGLOBAL loaded = LoadResource(hInst, resource);
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr) return FALSE;
+    if (bytes == nullptr)
+        return FALSE;
     return LoadFromBytes(*this, bytes, size);
 }
 
@@ -111,6 +118,7 @@ BOOL CGdiPlusBitmapResource::Load(BYTE* pBuff, DWORD size) {
     Empty();
     // A null buffer with bytes to copy is refused rather than read. (Size 0 fails below, at
     // the lock of the empty block.)
-    if (pBuff == nullptr && size != 0) return FALSE;
+    if (pBuff == nullptr && size != 0)
+        return FALSE;
     return LoadFromBytes(*this, pBuff, size);
 }

@@ -10,7 +10,8 @@ using namespace pellisk_test;
 static bool Write(const std::string& dir, const char* name, const Bytes& bytes) {
     const std::string path = dir + "/" + name;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
                     Write(dir, "gradient.tif", WriteTiff(Content::kGradient, 9, 6)) &&
                     Write(dir, "icon.ico", WriteIco(Content::kGradientAlpha, 16)) &&
                     Write(dir, "garbage.bin", garbage);
-    if (!ok) std::perror(dir.c_str());
+    if (!ok)
+        std::perror(dir.c_str());
     return ok ? 0 : 1;
 }

@@ -24,15 +24,19 @@ inline std::uint32_t ExpectedPixel(Content c, std::uint32_t x, std::uint32_t y) 
     static const std::uint32_t kEight[8] = {0xFF000000, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
                                             0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF, 0xFFFFFFFF};
     static const std::uint32_t kBlockColours[4] = {0xFFC03020, 0xFF30B040, 0xFF2040C0, 0xFFE0E0D0};
-    const std::uint32_t r = (x * 37 + 11) & 0xFF, g = (y * 59 + 3) & 0xFF, b = (x * 13 + y * 29) & 0xFF;
+    const std::uint32_t r = (x * 37 + 11) & 0xFF, g = (y * 59 + 3) & 0xFF,
+                        b = (x * 13 + y * 29) & 0xFF;
     switch (c) {
     case Content::kGradientAlpha: {
         const std::uint32_t a = 255 - ((x * 7 + y * 17) % 200);
         return (a << 24) | (r << 16) | (g << 8) | b;
     }
-    case Content::kGradient: return 0xFF000000u | (r << 16) | (g << 8) | b;
-    case Content::kPalette: return kEight[(x + 3 * y) % 8];
-    case Content::kBlocks: return kBlockColours[((x / 8) + (y / 8) * 3) % 4];
+    case Content::kGradient:
+        return 0xFF000000u | (r << 16) | (g << 8) | b;
+    case Content::kPalette:
+        return kEight[(x + 3 * y) % 8];
+    case Content::kBlocks:
+        return kBlockColours[((x / 8) + (y / 8) * 3) % 4];
     }
     return 0;
 }
@@ -59,7 +63,8 @@ inline std::uint32_t Crc32(const std::uint8_t* p, std::size_t n) {
     std::uint32_t c = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < n; ++i) {
         c ^= p[i];
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
     }
     return ~c;
 }
@@ -93,7 +98,8 @@ inline Bytes WritePng(Content c, std::uint32_t w, std::uint32_t h) {
         Le16(z, std::uint32_t(~n & 0xFFFF));
         z.insert(z.end(), raw.begin() + std::ptrdiff_t(at), raw.begin() + std::ptrdiff_t(at + n));
         at += n;
-        if (n == 0) break;
+        if (n == 0)
+            break;
     }
     std::uint32_t s1 = 1, s2 = 0;
     for (std::uint8_t v : raw) {
@@ -125,14 +131,16 @@ inline Bytes WriteBmp(Content c, std::uint32_t w, std::uint32_t h, int bits) {
     Le32(b, h);
     Le16(b, 1);
     Le16(b, std::uint32_t(bits));
-    for (int i = 0; i < 6; ++i) Le32(b, 0);
+    for (int i = 0; i < 6; ++i)
+        Le32(b, 0);
     for (std::uint32_t i = 0; i < h; ++i) {
         const std::uint32_t y = h - 1 - i;
         Bytes row;
         for (std::uint32_t x = 0; x < w; ++x) {
             const std::uint32_t p = ExpectedPixel(c, x, y);
             row.insert(row.end(), {std::uint8_t(p), std::uint8_t(p >> 8), std::uint8_t(p >> 16)});
-            if (bits == 32) row.push_back(0);
+            if (bits == 32)
+                row.push_back(0);
         }
         row.resize(stride, 0);
         b.insert(b.end(), row.begin(), row.end());
@@ -164,7 +172,8 @@ inline Bytes WriteGif(std::uint32_t w, std::uint32_t h) {
     std::uint32_t count = 0;
     for (std::uint32_t y = 0; y < h; ++y)
         for (std::uint32_t x = 0; x < w; ++x) {
-            if (count++ % 100 == 0) codes.push_back(128); // clear
+            if (count++ % 100 == 0)
+                codes.push_back(128); // clear
             codes.push_back(std::uint8_t((x + 3 * y) % 8));
         }
     codes.push_back(129); // end of information
@@ -172,7 +181,8 @@ inline Bytes WriteGif(std::uint32_t w, std::uint32_t h) {
     for (std::size_t at = 0; at < codes.size(); at += 255) {
         const std::size_t n = codes.size() - at > 255 ? 255 : codes.size() - at;
         b.push_back(std::uint8_t(n));
-        b.insert(b.end(), codes.begin() + std::ptrdiff_t(at), codes.begin() + std::ptrdiff_t(at + n));
+        b.insert(b.end(), codes.begin() + std::ptrdiff_t(at),
+                 codes.begin() + std::ptrdiff_t(at + n));
     }
     b.push_back(0);
     b.push_back(0x3B);
@@ -188,7 +198,8 @@ inline Bytes WriteTiff(Content c, std::uint32_t w, std::uint32_t h) {
     const std::uint32_t bpsOffset = 8 + 2 + 12 * entries + 4;
     const std::uint32_t dataOffset = bpsOffset + 6;
     Le16(b, entries);
-    auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, std::uint32_t value) {
+    auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count,
+                     std::uint32_t value) {
         Le16(b, tag);
         Le16(b, type);
         Le32(b, count);
@@ -199,18 +210,19 @@ inline Bytes WriteTiff(Content c, std::uint32_t w, std::uint32_t h) {
             Le32(b, value);
         }
     };
-    entry(256, 4, 1, w);              // width
-    entry(257, 4, 1, h);              // height
-    entry(258, 3, 3, bpsOffset);      // bits per sample: 8, 8, 8 (stored below)
-    entry(259, 3, 1, 1);              // no compression
-    entry(262, 3, 1, 2);              // RGB
-    entry(273, 4, 1, dataOffset);     // strip offset
-    entry(277, 3, 1, 3);              // samples per pixel
-    entry(278, 4, 1, h);              // rows per strip
-    entry(279, 4, 1, w * h * 3);      // strip byte count
-    entry(284, 3, 1, 1);              // contiguous samples
-    Le32(b, 0);                       // no next page
-    for (int i = 0; i < 3; ++i) Le16(b, 8);
+    entry(256, 4, 1, w);          // width
+    entry(257, 4, 1, h);          // height
+    entry(258, 3, 3, bpsOffset);  // bits per sample: 8, 8, 8 (stored below)
+    entry(259, 3, 1, 1);          // no compression
+    entry(262, 3, 1, 2);          // RGB
+    entry(273, 4, 1, dataOffset); // strip offset
+    entry(277, 3, 1, 3);          // samples per pixel
+    entry(278, 4, 1, h);          // rows per strip
+    entry(279, 4, 1, w * h * 3);  // strip byte count
+    entry(284, 3, 1, 1);          // contiguous samples
+    Le32(b, 0);                   // no next page
+    for (int i = 0; i < 3; ++i)
+        Le16(b, 8);
     for (std::uint32_t y = 0; y < h; ++y)
         for (std::uint32_t x = 0; x < w; ++x) {
             const std::uint32_t p = ExpectedPixel(c, x, y);
@@ -228,10 +240,12 @@ inline Bytes WriteIco(Content c, std::uint32_t size) {
     Le32(dib, size * 2);
     Le16(dib, 1);
     Le16(dib, 32);
-    for (int i = 0; i < 6; ++i) Le32(dib, 0);
+    for (int i = 0; i < 6; ++i)
+        Le32(dib, 0);
     for (std::uint32_t i = 0; i < size; ++i) {
         const std::uint32_t y = size - 1 - i;
-        for (std::uint32_t x = 0; x < size; ++x) Le32(dib, ExpectedPixel(c, x, y));
+        for (std::uint32_t x = 0; x < size; ++x)
+            Le32(dib, ExpectedPixel(c, x, y));
     }
     const std::uint32_t maskStride = ((size + 31) / 32) * 4;
     dib.resize(dib.size() + maskStride * size, 0); // nothing masked out
@@ -266,7 +280,8 @@ inline Bytes WriteJpeg(std::uint32_t w, std::uint32_t h) {
     static const std::uint8_t kDcBits[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
     b.insert(b.end(), {0xFF, 0xC4, 0, 31, 0x00});
     b.insert(b.end(), kDcBits, kDcBits + 16);
-    for (std::uint8_t v = 0; v < 12; ++v) b.push_back(v);
+    for (std::uint8_t v = 0; v < 12; ++v)
+        b.push_back(v);
     b.insert(b.end(), {0xFF, 0xC4, 0, 20, 0x10, 1});
     b.insert(b.end(), 15, 0);
     b.push_back(0x00);
@@ -290,7 +305,8 @@ inline Bytes WriteJpeg(std::uint32_t w, std::uint32_t h) {
             acc = (acc << 1) | ((bits >> i) & 1);
             if (++nbits == 8) {
                 b.push_back(std::uint8_t(acc));
-                if (acc == 0xFF) b.push_back(0); // byte stuffing
+                if (acc == 0xFF)
+                    b.push_back(0); // byte stuffing
                 acc = nbits = 0;
             }
         }
@@ -309,13 +325,16 @@ inline Bytes WriteJpeg(std::uint32_t w, std::uint32_t h) {
                 const int diff = dc - pred[comp];
                 pred[comp] = dc;
                 std::uint32_t mag = std::uint32_t(diff < 0 ? -diff : diff), cat = 0;
-                while (mag >> cat) ++cat;
+                while (mag >> cat)
+                    ++cat;
                 put(dcCode[cat], dcLen[cat]);
-                if (cat) put(std::uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << cat) - 1), cat);
+                if (cat)
+                    put(std::uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << cat) - 1), cat);
                 put(0, 1); // end of block
             }
         }
-    while (nbits != 0) put(1, 1); // pad with ones
+    while (nbits != 0)
+        put(1, 1); // pad with ones
     b.insert(b.end(), {0xFF, 0xD9});
     return b;
 }

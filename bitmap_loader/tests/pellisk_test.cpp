@@ -23,7 +23,8 @@ protected:
         s_module = LoadLibraryExA(PELLISK_TEST_MODULE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     }
     static void TearDownTestSuite() {
-        if (s_module) FreeLibrary(s_module);
+        if (s_module)
+            FreeLibrary(s_module);
         s_module = nullptr;
     }
     void SetUp() override { ASSERT_NE(s_module, nullptr) << PELLISK_TEST_MODULE; }
@@ -86,15 +87,24 @@ TEST_F(PelliskTest, LoadsByNameIdAndType) {
         Expected expected;
     };
     const Case cases[] = {
-        {"name LOGO, type PNG", [](CGdiPlusBitmapResource& o) { return o.Load("LOGO", "PNG", s_module); }, kAlphaPng},
-        {"name \"#1\", type PNG", [](CGdiPlusBitmapResource& o) { return o.Load("#1", "PNG", s_module); }, kAlphaPng},
-        {"id 1, type PNG", [](CGdiPlusBitmapResource& o) { return o.Load(1u, "PNG", s_module); }, kAlphaPng},
-        {"id 0x10001 is id 1", [](CGdiPlusBitmapResource& o) { return o.Load(0x10001u, "PNG", s_module); }, kAlphaPng},
-        {"id 2, RT_RCDATA", [](CGdiPlusBitmapResource& o) { return o.Load(2u, RT_RCDATA, s_module); }, kJpeg},
-        {"name PHOTO, RT_RCDATA", [](CGdiPlusBitmapResource& o) { return o.Load("PHOTO", RT_RCDATA, s_module); }, kJpeg},
-        {"id 3, type 10", [](CGdiPlusBitmapResource& o) { return o.Load(3u, 10u, s_module); }, kGif},
-        {"id 4, type 0x7000A", [](CGdiPlusBitmapResource& o) { return o.Load(4u, 0x7000Au, s_module); }, kBmp24},
-        {"id 5, type 300", [](CGdiPlusBitmapResource& o) { return o.Load(5u, 300u, s_module); }, kBmp32},
+        {"name LOGO, type PNG",
+         [](CGdiPlusBitmapResource& o) { return o.Load("LOGO", "PNG", s_module); }, kAlphaPng},
+        {"name \"#1\", type PNG",
+         [](CGdiPlusBitmapResource& o) { return o.Load("#1", "PNG", s_module); }, kAlphaPng},
+        {"id 1, type PNG", [](CGdiPlusBitmapResource& o) { return o.Load(1u, "PNG", s_module); },
+         kAlphaPng},
+        {"id 0x10001 is id 1",
+         [](CGdiPlusBitmapResource& o) { return o.Load(0x10001u, "PNG", s_module); }, kAlphaPng},
+        {"id 2, RT_RCDATA",
+         [](CGdiPlusBitmapResource& o) { return o.Load(2u, RT_RCDATA, s_module); }, kJpeg},
+        {"name PHOTO, RT_RCDATA",
+         [](CGdiPlusBitmapResource& o) { return o.Load("PHOTO", RT_RCDATA, s_module); }, kJpeg},
+        {"id 3, type 10", [](CGdiPlusBitmapResource& o) { return o.Load(3u, 10u, s_module); },
+         kGif},
+        {"id 4, type 0x7000A",
+         [](CGdiPlusBitmapResource& o) { return o.Load(4u, 0x7000Au, s_module); }, kBmp24},
+        {"id 5, type 300", [](CGdiPlusBitmapResource& o) { return o.Load(5u, 300u, s_module); },
+         kBmp32},
         {"id 6 (TIFF)", [](CGdiPlusBitmapResource& o) { return o.Load(6u, 10u, s_module); }, kTiff},
         {"id 7 (ICO)", [](CGdiPlusBitmapResource& o) { return o.Load(7u, 10u, s_module); }, kIcon},
     };
@@ -170,8 +180,10 @@ TEST_F(PelliskTest, EveryFailureLeavesTheObjectEmpty) {
         {"missing name", [](CGdiPlusBitmapResource& o) { return o.Load("NOPE", "PNG", s_module); }},
         {"missing id", [](CGdiPlusBitmapResource& o) { return o.Load(99u, "PNG", s_module); }},
         {"wrong type", [](CGdiPlusBitmapResource& o) { return o.Load(1u, 10u, s_module); }},
-        {"undecodable resource", [](CGdiPlusBitmapResource& o) { return o.Load(8u, 10u, s_module); }},
-        {"empty resource", [](CGdiPlusBitmapResource& o) { return o.Load("EMPTY", RT_RCDATA, s_module); }},
+        {"undecodable resource",
+         [](CGdiPlusBitmapResource& o) { return o.Load(8u, 10u, s_module); }},
+        {"empty resource",
+         [](CGdiPlusBitmapResource& o) { return o.Load("EMPTY", RT_RCDATA, s_module); }},
         {"the executable holds no such resource",
          [](CGdiPlusBitmapResource& o) { return o.Load("LOGO", "PNG", nullptr); }},
         {"undecodable buffer",

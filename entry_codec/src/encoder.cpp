@@ -51,7 +51,7 @@
 namespace quorrin {
 namespace {
 
-constexpr std::int32_t kWindow = 131072;       // farthest first candidate
+constexpr std::int32_t kWindow = 131072;         // farthest first candidate
 constexpr std::int32_t kChainMask = kWindow - 1; // chain table index: position mod 131072
 constexpr std::int32_t kHashSize = 65536;
 constexpr std::int32_t kMaxMatch = 1028;
@@ -65,8 +65,12 @@ constexpr std::uint32_t kSparseResetLimit = 32768;
 constexpr std::int32_t kLevel4From = 3;
 constexpr std::int32_t kLevel8From = 7;
 
-void* MallocBlock(std::size_t size) { return std::malloc(size); }
-void FreeBlock(void* block) { std::free(block); }
+void* MallocBlock(std::size_t size) {
+    return std::malloc(size);
+}
+void FreeBlock(void* block) {
+    std::free(block);
+}
 const WorkAllocator kDefaultAllocator = {MallocBlock, FreeBlock};
 
 // Owns the two work blocks of one call (hash-indexed and position-indexed tables); releases them
@@ -75,9 +79,10 @@ class WorkTables {
 public:
     WorkTables(const WorkAllocator& allocator, std::size_t hashEntries, std::size_t positionEntries)
         : allocator_(allocator) {
-        hashed_ = static_cast<std::int32_t*>(allocator.allocate(hashEntries * sizeof(std::int32_t)));
-        positions_ = static_cast<std::int32_t*>(
-            allocator.allocate(positionEntries * sizeof(std::int32_t)));
+        hashed_ =
+            static_cast<std::int32_t*>(allocator.allocate(hashEntries * sizeof(std::int32_t)));
+        positions_ =
+            static_cast<std::int32_t*>(allocator.allocate(positionEntries * sizeof(std::int32_t)));
     }
     ~WorkTables() {
         if (positions_ != nullptr) {
@@ -102,14 +107,14 @@ private:
 
 // The tables of one call, carved out of the two blocks.
 struct Tables {
-    std::int32_t* head3;   // 65536: newest position per 3-byte hash, or -1
-    std::int32_t* count3;  // 65536: positions entered so far per 3-byte hash
-    std::int32_t* head4;   // 1 << longBits: newest position per 4-byte hash
-    std::int32_t* head8;   // 1 << longBits: newest position per 8-byte hash
-    std::int32_t* chain3;  // per position: previous position with the same 3-byte hash
-    std::int32_t* place3;  // per position: count3 of its hash after it was entered
-    std::int32_t* chain4;  // per position: previous position with the same 4-byte hash
-    std::int32_t* chain8;  // per position: previous position with the same 8-byte hash
+    std::int32_t* head3;  // 65536: newest position per 3-byte hash, or -1
+    std::int32_t* count3; // 65536: positions entered so far per 3-byte hash
+    std::int32_t* head4;  // 1 << longBits: newest position per 4-byte hash
+    std::int32_t* head8;  // 1 << longBits: newest position per 8-byte hash
+    std::int32_t* chain3; // per position: previous position with the same 3-byte hash
+    std::int32_t* place3; // per position: count3 of its hash after it was entered
+    std::int32_t* chain4; // per position: previous position with the same 4-byte hash
+    std::int32_t* chain8; // per position: previous position with the same 8-byte hash
     unsigned longBits;
 };
 
@@ -256,8 +261,9 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
                 // exactly 131072, where its own record has been overwritten by i's; it is the
                 // first position of its hash.
                 const std::int32_t qPlace = q == candidate ? 0
-                                            : q == oldest  ? placeOfI - 2
-                                                           : placeOfI - t_.place3[q & kChainMask] - 1;
+                                            : q == oldest
+                                                ? placeOfI - 2
+                                                : placeOfI - t_.place3[q & kChainMask] - 1;
                 if (qPlace >= budget) {
                     break;
                 }
@@ -379,7 +385,9 @@ bool Encoder::Run() {
 
 } // namespace
 
-const WorkAllocator& DefaultAllocator() { return kDefaultAllocator; }
+const WorkAllocator& DefaultAllocator() {
+    return kDefaultAllocator;
+}
 
 int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* destination,
            std::int32_t* compressedLength, const WorkAllocator& allocator) {

@@ -27,15 +27,21 @@ QUORRIN_API int QUORRIN_CALL CompressPackage(const unsigned char* source, unsign
                            quorrin::DefaultAllocator());
 }
 
-QUORRIN_API int QUORRIN_CALL fnQuorrin(void) { return 42; }
+QUORRIN_API int QUORRIN_CALL fnQuorrin(void) {
+    return 42;
+}
 
 } // extern "C"
 
 CQuorrin::CQuorrin() {}
 
-CQuorrin& CQuorrin::operator=(const CQuorrin&) { return *this; }
+CQuorrin& CQuorrin::operator=(const CQuorrin&) {
+    return *this;
+}
 
 #ifdef _WIN32
 // The library has nothing to set up or tear down: every notification succeeds.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 #endif

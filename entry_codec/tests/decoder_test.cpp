@@ -25,8 +25,8 @@ constexpr std::uint8_t kFill = 0xFF;
 int DecodeGuarded(const Bytes& entry, int sourceLength, int destinationLength, int partial,
                   Bytes* out = nullptr) {
     Bytes buf(static_cast<std::size_t>(std::max(destinationLength, 0)) + 1, kFill);
-    const int r = DecompressPackage(entry.data(), sourceLength, buf.data(), destinationLength,
-                                    partial);
+    const int r =
+        DecompressPackage(entry.data(), sourceLength, buf.data(), destinationLength, partial);
     EXPECT_EQ(buf.back(), kFill) << "wrote past destinationLength";
     buf.pop_back();
     if (out != nullptr) {
@@ -93,8 +93,28 @@ const DecodeCase kCases[] = {
     {"source runs out", MakeEntry(Hex("E0 01 02 03 04"), 8), 0, 8, 0, 0, {}},
     {"commands write past the output", MakeEntry(Hex("E0 01 02 03 04 FC"), 3), 0, 3, 0, 0, {}},
     {"nine bytes", kAbc, -6, 0, 1, 0, {}},
-    {"bad signature", [] { Bytes e = kAbc; e[5] = 0xFA; return e; }(), 0, 13, 0, 0, {}},
-    {"bad signature byte 4", [] { Bytes e = kAbc; e[4] = 0x11; return e; }(), 0, 13, 1, 0, {}},
+    {"bad signature",
+     [] {
+         Bytes e = kAbc;
+         e[5] = 0xFA;
+         return e;
+     }(),
+     0,
+     13,
+     0,
+     0,
+     {}},
+    {"bad signature byte 4",
+     [] {
+         Bytes e = kAbc;
+         e[4] = 0x11;
+         return e;
+     }(),
+     0,
+     13,
+     1,
+     0,
+     {}},
     {"negative header size partial", WithSize(kAbc, 0xFFFFFFFF), 0, 13, 1, 0, {}},
     {"header size 0x80000000 exact", WithSize(kAbc, 0x80000000), 0, 13, 0, 0, {}},
     {"negative destinationLength partial", kAbc, 0, -1, 1, 0, {}},
@@ -126,10 +146,12 @@ struct CommandCase {
 };
 
 const CommandCase kCommands[] = {
-    {"1F 02", 3, 10, 3},       {"6C FF", 0, 6, 1024},       {"00 00", 0, 3, 1},
-    {"8A 40 00", 1, 14, 1},    {"BF FF FF", 3, 67, 16384},  {"80 00 07", 0, 4, 8},
-    {"CD 00 00 FF", 1, 1028, 1}, {"DC FF FF FF", 0, 1028, 131072}, {"C3 00 10 00", 3, 5, 17},
-    {"E1", 8, 0, 0},           {"FB", 112, 0, 0},           {"FD", 1, 0, 0},
+    {"1F 02", 3, 10, 3},         {"6C FF", 0, 6, 1024},
+    {"00 00", 0, 3, 1},          {"8A 40 00", 1, 14, 1},
+    {"BF FF FF", 3, 67, 16384},  {"80 00 07", 0, 4, 8},
+    {"CD 00 00 FF", 1, 1028, 1}, {"DC FF FF FF", 0, 1028, 131072},
+    {"C3 00 10 00", 3, 5, 17},   {"E1", 8, 0, 0},
+    {"FB", 112, 0, 0},           {"FD", 1, 0, 0},
 };
 
 TEST(QuorrinDecoder, CommandFields) {
@@ -308,9 +330,9 @@ TEST(QuorrinDecoder, ReadsAndWritesStopAtBufferEnds) {
         std::uint8_t* s = src.Tail(entry.size());
         std::memcpy(s, entry.data(), entry.size());
         std::uint8_t* d = dst.Tail(prefix);
-        ASSERT_EQ(DecompressPackage(s, static_cast<int>(entry.size()), d, static_cast<int>(prefix),
-                                    1),
-                  1);
+        ASSERT_EQ(
+            DecompressPackage(s, static_cast<int>(entry.size()), d, static_cast<int>(prefix), 1),
+            1);
         ASSERT_EQ(std::memcmp(d, input.data(), prefix), 0);
     }
 }

@@ -13,7 +13,9 @@ using namespace quorrin_test;
 
 namespace {
 
-Bytes Repeat(std::size_t count, std::uint8_t value) { return Bytes(count, value); }
+Bytes Repeat(std::size_t count, std::uint8_t value) {
+    return Bytes(count, value);
+}
 
 // Copies `count` bytes of `data` into `target` at `offset`.
 void Put(Bytes& target, std::size_t offset, const Bytes& data, std::size_t count) {
@@ -52,8 +54,7 @@ const GoldenCase kGolden[] = {
     {"14 x A does not fit", Repeat(14, 0x41), {}},
     {"15 x A", Repeat(15, 0x41), Hex("0E 00 00 00 10 FB 00 00 0F 8A 40 00 41 FC")},
     {"100 x A", Repeat(100, 0x41), Hex("0F 00 00 00 10 FB 00 00 64 C1 00 00 5E 41 FC")},
-    {"1032 x A", Repeat(1032, 0x41),
-     Hex("11 00 00 00 10 FB 00 04 08 CD 00 00 FF 41 00 00 FC")},
+    {"1032 x A", Repeat(1032, 0x41), Hex("11 00 00 00 10 FB 00 04 08 CD 00 00 FF 41 00 00 FC")},
     {"abcab...", Text("abcabcabcabcabcab"), Hex("10 00 00 00 10 FB 00 00 11 8A C0 02 61 62 63 FC")},
     {"digits three times", Text("012345678901234567890123456789"),
      Hex("18 00 00 00 10 FB 00 00 1E E1 30 31 32 33 34 35 36 37 90 80 09 38 39 FC")},
@@ -64,7 +65,8 @@ const GoldenCase kGolden[] = {
      Hex("1C 00 00 00 10 FB 00 00 3B E0 61 62 63 64 05 04 58 05 04 59 05 04 5A A3 40 00 57 FC")},
     {"300000 zeros", Repeat(300000, 0), ThreeZeroEntry()},
     {"14 bytes with repeats", Text("abcabcabcabcab"), {}},
-    {"100 distinct bytes", [] {
+    {"100 distinct bytes",
+     [] {
          Bytes b;
          for (int i = 0; i < 100; ++i) {
              b.push_back(static_cast<std::uint8_t>(i * 7 + 3));
@@ -165,7 +167,7 @@ void CheckShape(const Bytes& input, const Bytes& entry) {
 
 TEST(QuorrinEncoder, RoundTripOfGeneratedInputs) {
     const std::size_t sizes[] = {14, 15, 64, 1000, 4096, 65536, 200000, 1 << 20};
-    const Kind kinds[] = {Kind::kText, Kind::kRuns, Kind::kRandom,
+    const Kind kinds[] = {Kind::kText,     Kind::kRuns,    Kind::kRandom,
                           Kind::kPeriodic, Kind::kRecords, Kind::kMixed};
     for (Kind kind : kinds) {
         for (std::size_t size : sizes) {
@@ -198,7 +200,9 @@ TEST(QuorrinEncoder, LargestInput) {
     ASSERT_TRUE(out == input);
 }
 
-unsigned Hash3(unsigned a, unsigned b, unsigned c) { return ((a << 12) ^ (b << 6) ^ c) & 0xFFFF; }
+unsigned Hash3(unsigned a, unsigned b, unsigned c) {
+    return ((a << 12) ^ (b << 6) ^ c) & 0xFFFF;
+}
 
 // 600 bytes whose three-byte hashes differ from each other and from those of the positions where
 // the block meets zero bytes (before, after, and after its first three bytes alone), so that the
@@ -305,7 +309,7 @@ TEST(QuorrinEncoder, ChainCandidatesStopAtWindowFloor) {
 TEST(QuorrinEncoder, SameBytesAsReference) {
     std::vector<Bytes> inputs;
     const std::size_t sizes[] = {14, 40, 333, 5000, 40000, 140000};
-    const Kind kinds[] = {Kind::kText, Kind::kRuns, Kind::kRandom,
+    const Kind kinds[] = {Kind::kText,     Kind::kRuns,    Kind::kRandom,
                           Kind::kPeriodic, Kind::kRecords, Kind::kMixed};
     for (Kind kind : kinds) {
         for (std::size_t size : sizes) {

@@ -38,7 +38,9 @@ public:
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
-    bool loaded() const { return handle_ != nullptr; }
+    bool loaded() const {
+        return handle_ != nullptr;
+    }
     void* Find(const char* name) const {
 #ifdef _WIN32
         return reinterpret_cast<void*>(GetProcAddress(handle_, name));

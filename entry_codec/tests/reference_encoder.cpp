@@ -55,8 +55,8 @@ int ReferenceCompress(const std::uint8_t* x, std::uint32_t sourceLength, std::ui
                    static_cast<std::uint8_t>((pending << 6) + (d >> 8)),
                    static_cast<std::uint8_t>(d & 0xFF)};
         } else {
-            cmd = {static_cast<std::uint8_t>(0xC0 + (((length - 5) >> 8) << 2) +
-                                             ((d >> 16) << 4) + pending),
+            cmd = {static_cast<std::uint8_t>(0xC0 + (((length - 5) >> 8) << 2) + ((d >> 16) << 4) +
+                                             pending),
                    static_cast<std::uint8_t>((d >> 8) & 0xFF), static_cast<std::uint8_t>(d & 0xFF),
                    static_cast<std::uint8_t>((length - 5) & 0xFF)};
         }
@@ -83,8 +83,8 @@ int ReferenceCompress(const std::uint8_t* x, std::uint32_t sourceLength, std::ui
         const std::int32_t good = std::min(n, 258);
         std::int32_t budget = best < 32 ? 4096 : 1024;
         for (;;) {
-            if (x[q + best] == x[i + best] && x[q + best - 1] == x[i + best - 1] &&
-                x[q] == x[i] && x[q + 1] == x[i + 1]) {
+            if (x[q + best] == x[i + best] && x[q + best - 1] == x[i + best - 1] && x[q] == x[i] &&
+                x[q + 1] == x[i + 1]) {
                 std::int32_t k = 3;
                 while (k < longest && x[q + k] == x[i + k]) {
                     ++k;

@@ -50,7 +50,9 @@ std::string ToHex(const Bytes& bytes) {
     return out;
 }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes MakeEntry(const Bytes& commands, std::uint32_t uncompressedSize) {
     const std::uint32_t size = static_cast<std::uint32_t>(commands.size() + 9);
@@ -69,12 +71,18 @@ Bytes MakeEntry(const Bytes& commands, std::uint32_t uncompressedSize) {
 
 const char* KindName(Kind kind) {
     switch (kind) {
-    case Kind::kText: return "text";
-    case Kind::kRuns: return "runs";
-    case Kind::kRandom: return "random";
-    case Kind::kPeriodic: return "periodic";
-    case Kind::kRecords: return "records";
-    case Kind::kMixed: return "mixed";
+    case Kind::kText:
+        return "text";
+    case Kind::kRuns:
+        return "runs";
+    case Kind::kRandom:
+        return "random";
+    case Kind::kPeriodic:
+        return "periodic";
+    case Kind::kRecords:
+        return "records";
+    case Kind::kMixed:
+        return "mixed";
     }
     return "?";
 }

@@ -16,7 +16,8 @@ TEST(QuorrinThreads, ConcurrentCallsOnDistinctBuffers) {
     std::vector<Bytes> inputs;
     std::vector<Bytes> entries;
     for (int t = 0; t < kThreads * kRounds; ++t) {
-        inputs.push_back(Generate(static_cast<Kind>(t % 6), 2000 + 3000 * static_cast<std::size_t>(t), t));
+        inputs.push_back(
+            Generate(static_cast<Kind>(t % 6), 2000 + 3000 * static_cast<std::size_t>(t), t));
         entries.push_back(Compress(inputs.back()));
     }
     std::atomic<int> mismatches{0};
@@ -27,7 +28,8 @@ TEST(QuorrinThreads, ConcurrentCallsOnDistinctBuffers) {
                 const std::size_t k = static_cast<std::size_t>(t * kRounds + r);
                 const Bytes entry = Compress(inputs[k]);
                 Bytes out;
-                if (entry != entries[k] || (!entry.empty() && (!Decompress(entry, out) || out != inputs[k]))) {
+                if (entry != entries[k] ||
+                    (!entry.empty() && (!Decompress(entry, out) || out != inputs[k]))) {
                     ++mismatches;
                 }
             }

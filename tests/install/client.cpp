@@ -66,7 +66,7 @@ int main() {
 #ifdef HAVE_CORVANE
     {
         CPath path("C:\\games\\data\\sims.package", 0, 0);
-        Check(path.GetFileTitle() == "sims" && path.GetExtension() == "package" &&
+        Check(path.GetFileTitle() == "sims" && path.GetExtension() == ".package" &&
                   path.GetDirCount() == 2,
               "Corvane split");
     }

@@ -40,10 +40,9 @@ struct Header {
 
 Header ReadHeader(const Bytes& entry) {
     Header h;
-    h.compressedSize = static_cast<std::uint32_t>(entry[0]) |
-                       (static_cast<std::uint32_t>(entry[1]) << 8) |
-                       (static_cast<std::uint32_t>(entry[2]) << 16) |
-                       (static_cast<std::uint32_t>(entry[3]) << 24);
+    h.compressedSize =
+        static_cast<std::uint32_t>(entry[0]) | (static_cast<std::uint32_t>(entry[1]) << 8) |
+        (static_cast<std::uint32_t>(entry[2]) << 16) | (static_cast<std::uint32_t>(entry[3]) << 24);
     h.uncompressedSize = (static_cast<std::uint32_t>(entry[6]) << 16) |
                          (static_cast<std::uint32_t>(entry[7]) << 8) | entry[8];
     h.signatureOk = entry[4] == 0x10 && entry[5] == 0xFB;
@@ -58,16 +57,17 @@ std::string HeaderProblem(const Bytes& entry, bool partial) {
     const Header h = ReadHeader(entry);
     if (!h.signatureOk) {
         char buf[96];
-        std::snprintf(buf, sizeof buf, "not a compressed entry (signature %02X %02X, expected 10 FB)",
-                      entry[4], entry[5]);
+        std::snprintf(buf, sizeof buf,
+                      "not a compressed entry (signature %02X %02X, expected 10 FB)", entry[4],
+                      entry[5]);
         return buf;
     }
     if (h.compressedSize > 0x7FFFFFFFu) {
         return "header holds a negative compressed size";
     }
     if (partial ? h.compressedSize < entry.size() : h.compressedSize != entry.size()) {
-        return "header says " + std::to_string(h.compressedSize) + " compressed bytes, the file has " +
-               std::to_string(entry.size());
+        return "header says " + std::to_string(h.compressedSize) +
+               " compressed bytes, the file has " + std::to_string(entry.size());
     }
     return "";
 }
@@ -120,8 +120,8 @@ int RunCompress(const Args& args) {
     }
     Bytes entry(input.size() - 1);
     int size = 0;
-    const int ok = CompressPackage(input.data(), static_cast<unsigned>(input.size()), entry.data(),
-                                   &size);
+    const int ok =
+        CompressPackage(input.data(), static_cast<unsigned>(input.size()), entry.data(), &size);
     if (progress) {
         std::fprintf(stderr, " done\n");
     }
@@ -167,8 +167,8 @@ int RunDecompress(const Args& args) {
     }
     const Header h = ReadHeader(entry);
     if (partial && wanted > h.uncompressedSize) {
-        return Fail(paths[0], "holds only " + std::to_string(h.uncompressedSize) +
-                                  " bytes, " + std::to_string(wanted) + " wanted");
+        return Fail(paths[0], "holds only " + std::to_string(h.uncompressedSize) + " bytes, " +
+                                  std::to_string(wanted) + " wanted");
     }
     const std::size_t outSize = partial ? static_cast<std::size_t>(wanted) : h.uncompressedSize;
     const bool progress = outSize >= kProgressFrom && StderrIsTerminal();
@@ -298,8 +298,8 @@ int RunDemo(const Args& args) {
     }
     std::sort(files.begin(), files.end());
 
-    std::printf("%-24s %10s %10s %7s %12s %12s\n", "file", "bytes", "entry", "ratio",
-                "comp MB/s", "decomp MB/s");
+    std::printf("%-24s %10s %10s %7s %12s %12s\n", "file", "bytes", "entry", "ratio", "comp MB/s",
+                "decomp MB/s");
     std::uint64_t totalIn = 0;
     std::uint64_t totalOut = 0;
     double compressTime = 0;
@@ -337,8 +337,8 @@ int RunDemo(const Args& args) {
         if (ok != 1) {
             // Dense data is stored as it is by the caller; that is not an error.
             totalOut += input.size();
-            std::printf("%-24s %10zu %10s %7s %12.1f %12s\n", name.c_str(), input.size(),
-                        "stored", "1.000", input.size() / cSec / 1e6, "-");
+            std::printf("%-24s %10zu %10s %7s %12.1f %12s\n", name.c_str(), input.size(), "stored",
+                        "1.000", input.size() / cSec / 1e6, "-");
             continue;
         }
         entry.resize(static_cast<std::size_t>(size));
@@ -348,8 +348,8 @@ int RunDemo(const Args& args) {
         const auto d0 = std::chrono::steady_clock::now();
         auto d1 = d0;
         do {
-            back = DecompressPackage(entry.data(), size, out.data(),
-                                     static_cast<int>(out.size()), 0);
+            back =
+                DecompressPackage(entry.data(), size, out.data(), static_cast<int>(out.size()), 0);
             ++rounds;
             d1 = std::chrono::steady_clock::now();
         } while (Seconds(d1 - d0) < 0.05);

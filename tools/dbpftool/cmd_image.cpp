@@ -24,9 +24,8 @@ namespace dbpftool {
 
 namespace {
 
-const char kUsage[] =
-    "usage: dbpftool image FILE [--png OUT]\n"
-    "       dbpftool image MODULE --resource NAME|#ID TYPE|#ID [--png OUT]\n";
+const char kUsage[] = "usage: dbpftool image FILE [--png OUT]\n"
+                      "       dbpftool image MODULE --resource NAME|#ID TYPE|#ID [--png OUT]\n";
 
 int Usage(const char* why) {
     std::fprintf(stderr, "dbpftool image: %s\n%s", why, kUsage);
@@ -47,7 +46,8 @@ std::string FormatName(Gdiplus::PixelFormat f) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(f));
     for (const Name& n : kNames)
-        if (n.format == f) return std::string(n.name) + " (" + hex + ")";
+        if (n.format == f)
+            return std::string(n.name) + " (" + hex + ")";
     return hex;
 }
 
@@ -73,7 +73,8 @@ bool EncodePng(Gdiplus::Bitmap& bmp, std::vector<unsigned char>& out, std::strin
                                        nullptr) != 0;
         out.resize(size);
     }
-    if (!ok) error = image.message[0] ? image.message : "cannot encode the PNG";
+    if (!ok)
+        error = image.message[0] ? image.message : "cannot encode the PNG";
     png_image_free(&image);
     bmp.UnlockBits(&data);
     return ok;
@@ -88,10 +89,12 @@ int RunImage(const Args& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--png") {
-            if (++i >= args.size()) return Usage("--png needs a file name");
+            if (++i >= args.size())
+                return Usage("--png needs a file name");
             pngOut = args[i];
         } else if (a == "--resource") {
-            if (i + 2 >= args.size()) return Usage("--resource needs a name and a type");
+            if (i + 2 >= args.size())
+                return Usage("--resource needs a name and a type");
             resName = args[++i];
             resType = args[++i];
             fromResource = true;
@@ -103,9 +106,11 @@ int RunImage(const Args& args) {
             return Usage("more than one input");
         }
     }
-    if (input.empty()) return Usage("no input");
+    if (input.empty())
+        return Usage("no input");
 #ifdef _WIN32
-    if (!pngOut.empty()) return Usage("--png is not available in Windows builds");
+    if (!pngOut.empty())
+        return Usage("--png is not available in Windows builds");
 #endif
 
     HMODULE module = nullptr;
@@ -113,12 +118,14 @@ int RunImage(const Args& args) {
     BOOL loaded = FALSE;
     if (fromResource) {
         module = LoadLibraryExA(input.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        if (module == nullptr) return Fail(input, "cannot open as a module");
+        if (module == nullptr)
+            return Fail(input, "cannot open as a module");
         loaded = image.Load(resName.c_str(), resType.c_str(), module);
     } else {
         std::vector<std::uint8_t> bytes;
         std::string error;
-        if (!ReadWholeFile(input, bytes, error, 0xFFFFFFFFu)) return Fail(input, error);
+        if (!ReadWholeFile(input, bytes, error, 0xFFFFFFFFu))
+            return Fail(input, error);
         loaded = image.Load(bytes.data(), static_cast<DWORD>(bytes.size()));
     }
     int status = 0;
@@ -141,7 +148,8 @@ int RunImage(const Args& args) {
 #endif
     }
     image.Empty();
-    if (module != nullptr) FreeLibrary(module);
+    if (module != nullptr)
+        FreeLibrary(module);
     return status;
 }
 

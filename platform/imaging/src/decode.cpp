@@ -16,18 +16,25 @@ bool StartsWith(const std::uint8_t* data, std::size_t size, const char* sig, std
 
 } // namespace
 
-std::uint64_t MaxPixels() { return g_maxPixels; }
-void SetMaxPixels(std::uint64_t limit) { g_maxPixels = limit; }
+std::uint64_t MaxPixels() {
+    return g_maxPixels;
+}
+void SetMaxPixels(std::uint64_t limit) {
+    g_maxPixels = limit;
+}
 
 DecodeResult AllocatePixels(std::uint32_t width, std::uint32_t height, Pixels& out) {
     out.bgra.reset();
     out.width = out.height = 0;
-    if (width == 0 || height == 0) return DecodeResult::kCorrupt;
+    if (width == 0 || height == 0)
+        return DecodeResult::kCorrupt;
     // Both factors are below 2^32, so the product fits in 64 bits.
     const std::uint64_t pixels = std::uint64_t(width) * height;
-    if (pixels > g_maxPixels || pixels > SIZE_MAX / 4) return DecodeResult::kTooLarge;
+    if (pixels > g_maxPixels || pixels > SIZE_MAX / 4)
+        return DecodeResult::kTooLarge;
     out.bgra.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(pixels) * 4]);
-    if (!out.bgra) return DecodeResult::kNoMemory;
+    if (!out.bgra)
+        return DecodeResult::kNoMemory;
     out.width = width;
     out.height = height;
     return DecodeResult::kOk;

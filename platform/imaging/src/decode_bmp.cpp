@@ -33,8 +33,10 @@ struct Channel {
     unsigned bits = 0;
 
     explicit Channel(std::uint32_t m = 0) : mask(m) {
-        if (m == 0) return;
-        while (((m >> shift) & 1) == 0) ++shift;
+        if (m == 0)
+            return;
+        while (((m >> shift) & 1) == 0)
+            ++shift;
         std::uint32_t v = m >> shift;
         while (v & 1) {
             ++bits;
@@ -42,9 +44,11 @@ struct Channel {
         }
     }
     std::uint8_t Get(std::uint32_t px) const {
-        if (bits == 0) return 0;
+        if (bits == 0)
+            return 0;
         const std::uint32_t v = (px & mask) >> shift;
-        if (bits >= 8) return static_cast<std::uint8_t>(v >> (bits - 8));
+        if (bits >= 8)
+            return static_cast<std::uint8_t>(v >> (bits - 8));
         const std::uint32_t max = (1u << bits) - 1;
         return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
     }
@@ -64,7 +68,8 @@ struct DibHeader {
 };
 
 DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
-    if (!r.U32LE(0, h.headerSize)) return DecodeResult::kCorrupt;
+    if (!r.U32LE(0, h.headerSize))
+        return DecodeResult::kCorrupt;
     if (h.headerSize == 12) {
         std::uint16_t w, ht, planes;
         if (!r.U16LE(4, w) || !r.U16LE(6, ht) || !r.U16LE(8, planes) || !r.U16LE(10, h.bitCount))
@@ -75,7 +80,8 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
         h.paletteEntrySize = 3;
         return DecodeResult::kOk;
     }
-    if (h.headerSize < 40 || !r.Has(0, h.headerSize)) return DecodeResult::kCorrupt;
+    if (h.headerSize < 40 || !r.Has(0, h.headerSize))
+        return DecodeResult::kCorrupt;
     std::int32_t w, ht;
     std::uint16_t planes;
     if (!r.S32LE(4, w) || !r.S32LE(8, ht) || !r.U16LE(12, planes) || !r.U16LE(14, h.bitCount) ||
@@ -89,9 +95,11 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
         // Headers of 52 bytes and more hold the masks themselves; after a 40-byte header they
         // follow it.
         std::size_t at = 40;
-        if (h.headerSize == 40) h.paletteOffset += count * 4;
+        if (h.headerSize == 40)
+            h.paletteOffset += count * 4;
         for (unsigned i = 0; i < count; ++i) {
-            if (!r.U32LE(at + 4 * i, h.masks[i])) return DecodeResult::kCorrupt;
+            if (!r.U32LE(at + 4 * i, h.masks[i]))
+                return DecodeResult::kCorrupt;
         }
         if (h.headerSize >= 56 && count == 3 && !r.U32LE(52, h.masks[3]))
             return DecodeResult::kCorrupt;
@@ -102,10 +110,14 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
 
 SourceFormat FormatOfDepth(unsigned bits) {
     switch (bits) {
-    case 1: return SourceFormat::kIndexed1;
-    case 4: return SourceFormat::kIndexed4;
-    case 8: return SourceFormat::kIndexed8;
-    default: return SourceFormat::kRgb;
+    case 1:
+        return SourceFormat::kIndexed1;
+    case 4:
+        return SourceFormat::kIndexed4;
+    case 8:
+        return SourceFormat::kIndexed8;
+    default:
+        return SourceFormat::kRgb;
     }
 }
 
@@ -114,16 +126,19 @@ SourceFormat FormatOfDepth(unsigned bits) {
 DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon, Pixels& out) {
     DibHeader h;
     DecodeResult res = ReadDibHeader(dib, h);
-    if (res != DecodeResult::kOk) return res;
+    if (res != DecodeResult::kOk)
+        return res;
     const unsigned bpp = h.bitCount;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return DecodeResult::kCorrupt;
     const bool maskedDepth = bpp == 16 || bpp == 32;
-    if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth)) return DecodeResult::kCorrupt;
+    if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth))
+        return DecodeResult::kCorrupt;
 
     const bool topDown = h.height < 0;
     std::int64_t height = topDown ? -h.height : h.height;
-    if (icon) height /= 2;
+    if (icon)
+        height /= 2;
     if (h.width <= 0 || height <= 0 || h.width > 0xFFFFFFFF || height > 0xFFFFFFFF)
         return DecodeResult::kCorrupt;
     const std::uint32_t width = static_cast<std::uint32_t>(h.width);
@@ -145,7 +160,8 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         }
         paletteEnd = h.paletteOffset + std::size_t(paletteCount) * h.paletteEntrySize;
     }
-    if (pixelOffset == 0) pixelOffset = paletteEnd;
+    if (pixelOffset == 0)
+        pixelOffset = paletteEnd;
 
     // Rows must be present in full; computed in 64 bits so that no header value can wrap.
     const std::uint64_t stride = ((std::uint64_t(width) * bpp + 31) / 32) * 4;
@@ -153,7 +169,8 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     if (pixelOffset > dib.size() || colourBytes > dib.size() - pixelOffset)
         return DecodeResult::kCorrupt;
     res = AllocatePixels(width, rows, out);
-    if (res != DecodeResult::kOk) return res;
+    if (res != DecodeResult::kOk)
+        return res;
 
     Channel red, green, blue, alpha;
     if (h.hasMasks) {
@@ -184,7 +201,8 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
                 argb = idx < paletteCount ? palette[idx] : 0xFF000000u;
             } else if (bpp == 24) {
                 const std::uint8_t* p = src + std::size_t(x) * 3;
-                argb = 0xFF000000u | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+                argb =
+                    0xFF000000u | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
             } else {
                 std::uint32_t v;
                 if (bpp == 16) {
@@ -197,7 +215,8 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
                 }
                 if (bpp == 32 && !h.hasMasks) {
                     argb = v | 0xFF000000u;
-                    if (useAlpha) argb = v;
+                    if (useAlpha)
+                        argb = v;
                 } else {
                     argb = (std::uint32_t(useAlpha ? alpha.Get(v) : 255) << 24) |
                            (std::uint32_t(red.Get(v)) << 16) | (std::uint32_t(green.Get(v)) << 8) |
@@ -220,14 +239,15 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         const bool maskPresent = maskStride * rows <= dib.size() - maskOffset;
         if (applyMask) {
             for (std::uint32_t y = 0; y < rows; ++y) {
-                const std::uint8_t* m =
-                    maskPresent ? dib.data() + maskOffset + (topDown ? y : rows - 1 - y) * maskStride
-                                : nullptr;
+                const std::uint8_t* m = maskPresent ? dib.data() + maskOffset +
+                                                          (topDown ? y : rows - 1 - y) * maskStride
+                                                    : nullptr;
                 std::uint8_t* dst = out.bgra.get() + std::size_t(y) * out.Stride();
                 for (std::uint32_t x = 0; x < width; ++x) {
                     const bool transparent = m != nullptr && ((m[x / 8] >> (7 - x % 8)) & 1) != 0;
                     dst[4 * x + 3] = transparent ? 0 : 255;
-                    if (transparent) dst[4 * x] = dst[4 * x + 1] = dst[4 * x + 2] = 0;
+                    if (transparent)
+                        dst[4 * x] = dst[4 * x + 1] = dst[4 * x + 2] = 0;
                 }
             }
         }
@@ -241,10 +261,12 @@ DecodeResult DecodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) 
     const ByteReader file(data, size);
     std::uint32_t pixelOffset;
     ByteReader dib;
-    if (!file.U32LE(10, pixelOffset) || !file.Slice(14, size, dib)) return DecodeResult::kCorrupt;
+    if (!file.U32LE(10, pixelOffset) || !file.Slice(14, size, dib))
+        return DecodeResult::kCorrupt;
     // The offset counts from the start of the file; the rows must not start inside the file
     // header.
-    if (pixelOffset < 14 + 12) return DecodeResult::kCorrupt;
+    if (pixelOffset < 14 + 12)
+        return DecodeResult::kCorrupt;
     return DecodeDib(dib, pixelOffset - 14, false, out);
 }
 
@@ -280,7 +302,8 @@ DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) 
         return DecodeResult::kCorrupt;
     if (entry.size() >= 8 && std::memcmp(entry.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
         const DecodeResult r = DecodePng(entry.data(), entry.size(), out);
-        if (r == DecodeResult::kOk) out.format = SourceFormat::kArgb;
+        if (r == DecodeResult::kOk)
+            out.format = SourceFormat::kArgb;
         return r;
     }
     return DecodeDib(entry, 0, true, out);

@@ -23,9 +23,11 @@ struct GifSource {
 
 int ReadFromMemory(GifFileType* gif, GifByteType* out, int n) {
     GifSource* src = static_cast<GifSource*>(gif->UserData);
-    if (n <= 0) return 0;
+    if (n <= 0)
+        return 0;
     std::size_t take = static_cast<std::size_t>(n);
-    if (take > src->size - src->pos) take = src->size - src->pos;
+    if (take > src->size - src->pos)
+        take = src->size - src->pos;
     std::memcpy(out, src->data + src->pos, take);
     src->pos += take;
     return static_cast<int>(take);
@@ -35,7 +37,8 @@ struct GifCloser {
     GifFileType* gif;
     ~GifCloser() {
         int error = 0;
-        if (gif != nullptr) DGifCloseFile(gif, &error);
+        if (gif != nullptr)
+            DGifCloseFile(gif, &error);
     }
 };
 
@@ -43,22 +46,28 @@ DecodeResult ReadFirstImage(GifFileType* gif, Pixels& out) {
     int transparent = -1;
     for (;;) {
         GifRecordType type;
-        if (DGifGetRecordType(gif, &type) != GIF_OK) return DecodeResult::kCorrupt;
-        if (type == TERMINATE_RECORD_TYPE) return DecodeResult::kCorrupt; // no image at all
+        if (DGifGetRecordType(gif, &type) != GIF_OK)
+            return DecodeResult::kCorrupt;
+        if (type == TERMINATE_RECORD_TYPE)
+            return DecodeResult::kCorrupt; // no image at all
         if (type == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* ext = nullptr;
-            if (DGifGetExtension(gif, &code, &ext) != GIF_OK) return DecodeResult::kCorrupt;
+            if (DGifGetExtension(gif, &code, &ext) != GIF_OK)
+                return DecodeResult::kCorrupt;
             // A graphic control extension: length 4, flags, delay (2 bytes), transparent index.
             if (code == GRAPHICS_EXT_FUNC_CODE && ext != nullptr && ext[0] >= 4)
                 transparent = (ext[1] & 1) ? ext[4] : -1;
             while (ext != nullptr) {
-                if (DGifGetExtensionNext(gif, &ext) != GIF_OK) return DecodeResult::kCorrupt;
+                if (DGifGetExtensionNext(gif, &ext) != GIF_OK)
+                    return DecodeResult::kCorrupt;
             }
             continue;
         }
-        if (type != IMAGE_DESC_RECORD_TYPE) return DecodeResult::kCorrupt;
-        if (DGifGetImageDesc(gif) != GIF_OK) return DecodeResult::kCorrupt;
+        if (type != IMAGE_DESC_RECORD_TYPE)
+            return DecodeResult::kCorrupt;
+        if (DGifGetImageDesc(gif) != GIF_OK)
+            return DecodeResult::kCorrupt;
         break;
     }
 
@@ -70,12 +79,14 @@ DecodeResult ReadFirstImage(GifFileType* gif, Pixels& out) {
     // giflib's fields are ints of at most 16 bits each, so these sums cannot overflow.
     const std::uint32_t right = std::uint32_t(desc.Left) + std::uint32_t(desc.Width);
     const std::uint32_t bottom = std::uint32_t(desc.Top) + std::uint32_t(desc.Height);
-    const std::uint32_t width = gif->SWidth > 0 && std::uint32_t(gif->SWidth) >= right
-                                    ? std::uint32_t(gif->SWidth) : right;
+    const std::uint32_t width =
+        gif->SWidth > 0 && std::uint32_t(gif->SWidth) >= right ? std::uint32_t(gif->SWidth) : right;
     const std::uint32_t height = gif->SHeight > 0 && std::uint32_t(gif->SHeight) >= bottom
-                                     ? std::uint32_t(gif->SHeight) : bottom;
+                                     ? std::uint32_t(gif->SHeight)
+                                     : bottom;
     const DecodeResult alloc = AllocatePixels(width, height, out);
-    if (alloc != DecodeResult::kOk) return alloc;
+    if (alloc != DecodeResult::kOk)
+        return alloc;
     out.format = SourceFormat::kIndexed8;
     std::memset(out.bgra.get(), 0, std::size_t(height) * out.Stride());
 
@@ -88,12 +99,14 @@ DecodeResult ReadFirstImage(GifFileType* gif, Pixels& out) {
         const int start = desc.Interlace ? kStart[pass] : 0;
         const int step = desc.Interlace ? kStep[pass] : 1;
         for (int y = start; y < desc.Height; y += step) {
-            if (DGifGetLine(gif, line.data(), desc.Width) != GIF_OK) return DecodeResult::kCorrupt;
+            if (DGifGetLine(gif, line.data(), desc.Width) != GIF_OK)
+                return DecodeResult::kCorrupt;
             std::uint8_t* dst = out.bgra.get() + std::size_t(desc.Top + y) * out.Stride() +
                                 std::size_t(desc.Left) * 4;
             for (int x = 0; x < desc.Width; ++x, dst += 4) {
                 const int idx = line[static_cast<std::size_t>(x)];
-                if (idx == transparent) continue; // stays transparent black
+                if (idx == transparent)
+                    continue; // stays transparent black
                 if (idx < map->ColorCount) {
                     const GifColorType& c = map->Colors[idx];
                     dst[0] = c.Blue;
@@ -115,8 +128,8 @@ DecodeResult DecodeGif(const std::uint8_t* data, std::size_t size, Pixels& out) 
     GifSource src{data, size, 0};
     int error = 0;
     GifCloser closer{DGifOpen(&src, ReadFromMemory, &error)};
-    if (closer.gif == nullptr) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? DecodeResult::kNoMemory
-                                                                         : DecodeResult::kCorrupt;
+    if (closer.gif == nullptr)
+        return error == D_GIF_ERR_NOT_ENOUGH_MEM ? DecodeResult::kNoMemory : DecodeResult::kCorrupt;
     return ReadFirstImage(closer.gif, out);
 }
 

@@ -27,7 +27,8 @@ void OnErrorExit(j_common_ptr cinfo) {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+    if (level < 0)
+        std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 
 void OnOutput(j_common_ptr) {}
@@ -35,13 +36,15 @@ void OnOutput(j_common_ptr) {}
 DecodeResult ReadJpegImage(jpeg_decompress_struct* cinfo, ErrorManager* err,
                            const std::uint8_t* data, std::size_t size, Pixels& out) {
     volatile DecodeResult failure = DecodeResult::kCorrupt;
-    if (setjmp(err->jump)) return failure;
+    if (setjmp(err->jump))
+        return failure;
 
     jpeg_create_decompress(cinfo);
     // libjpeg's own memory (coefficient buffers of progressive images) is held to a bound
     // derived from the pixel limit; beyond it libjpeg fails instead of allocating.
     const std::uint64_t memLimit = MaxPixels() * 8;
-    cinfo->mem->max_memory_to_use = static_cast<long>(memLimit > 0x7FFFFFFF ? 0x7FFFFFFF : memLimit);
+    cinfo->mem->max_memory_to_use =
+        static_cast<long>(memLimit > 0x7FFFFFFF ? 0x7FFFFFFF : memLimit);
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(cinfo, TRUE);
 
@@ -59,14 +62,16 @@ DecodeResult ReadJpegImage(jpeg_decompress_struct* cinfo, ErrorManager* err,
         return DecodeResult::kCorrupt;
     while (cinfo->output_scanline < cinfo->output_height) {
         JSAMPROW row = out.bgra.get() + std::size_t(cinfo->output_scanline) * out.Stride();
-        if (jpeg_read_scanlines(cinfo, &row, 1) != 1) return DecodeResult::kCorrupt;
+        if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
+            return DecodeResult::kCorrupt;
         if (cmyk) {
             // Adobe writes CMYK inverted: each stored value is 255 minus the ink.
             const bool inverted = cinfo->saw_Adobe_marker;
             for (std::uint32_t x = 0; x < out.width; ++x) {
                 std::uint8_t* p = row + 4 * x;
                 unsigned c = p[0], m = p[1], y = p[2], k = p[3];
-                if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+                if (!inverted)
+                    c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
                 p[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
                 p[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
                 p[2] = static_cast<std::uint8_t>((c * k + 127) / 255);

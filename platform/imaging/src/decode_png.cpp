@@ -23,20 +23,27 @@ struct PngSource {
 
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t n) {
     PngSource* src = static_cast<PngSource*>(png_get_io_ptr(png));
-    if (n > src->size - src->pos) png_error(png, "truncated");
+    if (n > src->size - src->pos)
+        png_error(png, "truncated");
     std::memcpy(out, src->data + src->pos, n);
     src->pos += n;
 }
 
-void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 SourceFormat FormatOf(int colorType, int bitDepth, bool hasTrns) {
-    if ((colorType & PNG_COLOR_MASK_ALPHA) != 0 || hasTrns) return SourceFormat::kArgb;
+    if ((colorType & PNG_COLOR_MASK_ALPHA) != 0 || hasTrns)
+        return SourceFormat::kArgb;
     if (colorType == PNG_COLOR_TYPE_PALETTE || colorType == PNG_COLOR_TYPE_GRAY) {
-        if (bitDepth == 1) return SourceFormat::kIndexed1;
-        if (bitDepth <= 4) return SourceFormat::kIndexed4;
-        if (colorType == PNG_COLOR_TYPE_PALETTE) return SourceFormat::kIndexed8;
+        if (bitDepth == 1)
+            return SourceFormat::kIndexed1;
+        if (bitDepth <= 4)
+            return SourceFormat::kIndexed4;
+        if (colorType == PNG_COLOR_TYPE_PALETTE)
+            return SourceFormat::kIndexed8;
     }
     return SourceFormat::kRgb;
 }
@@ -44,7 +51,8 @@ SourceFormat FormatOf(int colorType, int bitDepth, bool hasTrns) {
 DecodeResult ReadPngImage(png_structp png, png_infop info, Pixels& out) {
     // Written after setjmp and read after a jump, hence volatile.
     volatile DecodeResult failure = DecodeResult::kCorrupt;
-    if (setjmp(png_jmpbuf(png))) return failure;
+    if (setjmp(png_jmpbuf(png)))
+        return failure;
 
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
@@ -66,7 +74,8 @@ DecodeResult ReadPngImage(png_structp png, png_infop info, Pixels& out) {
         failure = alloc;
         png_error(png, "allocation");
     }
-    if (png_get_rowbytes(png, info) != out.Stride()) png_error(png, "unexpected row size");
+    if (png_get_rowbytes(png, info) != out.Stride())
+        png_error(png, "unexpected row size");
     out.format = FormatOf(colorType, bitDepth, hasTrns);
     for (int pass = 0; pass < passes; ++pass) {
         for (png_uint_32 y = 0; y < height; ++y) {
@@ -83,7 +92,8 @@ DecodeResult ReadPngImage(png_structp png, png_infop info, Pixels& out) {
 
 DecodeResult DecodePng(const std::uint8_t* data, std::size_t size, Pixels& out) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
-    if (png == nullptr) return DecodeResult::kNoMemory;
+    if (png == nullptr)
+        return DecodeResult::kNoMemory;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {
         png_destroy_read_struct(&png, nullptr, nullptr);

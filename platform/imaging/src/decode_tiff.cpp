@@ -23,29 +23,41 @@ struct TiffSource {
 
 tmsize_t ReadProc(thandle_t h, void* buf, tmsize_t n) {
     TiffSource* src = static_cast<TiffSource*>(h);
-    if (n <= 0 || src->pos >= src->size) return 0;
+    if (n <= 0 || src->pos >= src->size)
+        return 0;
     std::size_t take = static_cast<std::size_t>(n);
-    if (take > src->size - src->pos) take = static_cast<std::size_t>(src->size - src->pos);
+    if (take > src->size - src->pos)
+        take = static_cast<std::size_t>(src->size - src->pos);
     std::memcpy(buf, src->data + src->pos, take);
     src->pos += take;
     return static_cast<tmsize_t>(take);
 }
 
-tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) {
+    return -1;
+}
 
 toff_t SeekProc(thandle_t h, toff_t off, int whence) {
     TiffSource* src = static_cast<TiffSource*>(h);
     std::uint64_t base = 0;
-    if (whence == SEEK_CUR) base = src->pos;
-    else if (whence == SEEK_END) base = src->size;
-    else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
-    if (off > UINT64_MAX - base) return static_cast<toff_t>(-1);
+    if (whence == SEEK_CUR)
+        base = src->pos;
+    else if (whence == SEEK_END)
+        base = src->size;
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
+    if (off > UINT64_MAX - base)
+        return static_cast<toff_t>(-1);
     src->pos = base + off;
     return src->pos;
 }
 
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t h) { return static_cast<TiffSource*>(h)->size; }
+int CloseProc(thandle_t) {
+    return 0;
+}
+toff_t SizeProc(thandle_t h) {
+    return static_cast<TiffSource*>(h)->size;
+}
 
 int MapProc(thandle_t h, void** base, toff_t* size) {
     TiffSource* src = static_cast<TiffSource*>(h);
@@ -55,19 +67,23 @@ int MapProc(thandle_t h, void** base, toff_t* size) {
 }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
-int QuietHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int QuietHandler(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
 
 struct TiffCloser {
     TIFF* tif;
     ~TiffCloser() {
-        if (tif != nullptr) TIFFClose(tif);
+        if (tif != nullptr)
+            TIFFClose(tif);
     }
 };
 
 struct OptionsHolder {
     TIFFOpenOptions* opts;
     ~OptionsHolder() {
-        if (opts != nullptr) TIFFOpenOptionsFree(opts);
+        if (opts != nullptr)
+            TIFFOpenOptionsFree(opts);
     }
 };
 
@@ -75,7 +91,8 @@ struct OptionsHolder {
 
 DecodeResult DecodeTiff(const std::uint8_t* data, std::size_t size, Pixels& out) {
     OptionsHolder options{TIFFOpenOptionsAlloc()};
-    if (options.opts == nullptr) return DecodeResult::kNoMemory;
+    if (options.opts == nullptr)
+        return DecodeResult::kNoMemory;
     const std::uint64_t limit = MaxPixels() * 4 + (1u << 20);
     TIFFOpenOptionsSetMaxSingleMemAlloc(
         options.opts, static_cast<tmsize_t>(limit > 0x7FFFFFFF ? 0x7FFFFFFF : limit));
@@ -86,14 +103,16 @@ DecodeResult DecodeTiff(const std::uint8_t* data, std::size_t size, Pixels& out)
     TiffCloser closer{TIFFClientOpenExt("memory", "r", &src, ReadProc, WriteProc, SeekProc,
                                         CloseProc, SizeProc, MapProc, UnmapProc, options.opts)};
     TIFF* tif = closer.tif;
-    if (tif == nullptr) return DecodeResult::kCorrupt;
+    if (tif == nullptr)
+        return DecodeResult::kCorrupt;
 
     std::uint32_t width = 0, height = 0;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
         !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
         return DecodeResult::kCorrupt;
     char message[1024];
-    if (!TIFFRGBAImageOK(tif, message)) return DecodeResult::kCorrupt;
+    if (!TIFFRGBAImageOK(tif, message))
+        return DecodeResult::kCorrupt;
     std::uint16_t extraCount = 0;
     std::uint16_t* extraTypes = nullptr;
     bool alpha = false;
@@ -103,7 +122,8 @@ DecodeResult DecodeTiff(const std::uint8_t* data, std::size_t size, Pixels& out)
     }
 
     const DecodeResult alloc = AllocatePixels(width, height, out);
-    if (alloc != DecodeResult::kOk) return alloc;
+    if (alloc != DecodeResult::kOk)
+        return alloc;
     out.format = alpha ? SourceFormat::kArgb : SourceFormat::kRgb;
     // The buffer comes from new[] and is suitably aligned for 32-bit words.
     std::uint32_t* raster = reinterpret_cast<std::uint32_t*>(out.bgra.get());
@@ -122,9 +142,12 @@ DecodeResult DecodeTiff(const std::uint8_t* data, std::size_t size, Pixels& out)
             r = (r * 255 + a / 2) / a;
             g = (g * 255 + a / 2) / a;
             b = (b * 255 + a / 2) / a;
-            if (r > 255) r = 255;
-            if (g > 255) g = 255;
-            if (b > 255) b = 255;
+            if (r > 255)
+                r = 255;
+            if (g > 255)
+                g = 255;
+            if (b > 255)
+                b = 255;
         }
         std::uint8_t* d = out.bgra.get() + 4 * i;
         d[0] = static_cast<std::uint8_t>(b);

@@ -40,11 +40,16 @@ bool Started() {
 
 Status StatusOf(imaging::DecodeResult r) {
     switch (r) {
-    case imaging::DecodeResult::kOk: return Ok;
-    case imaging::DecodeResult::kUnknownFormat: return UnknownImageFormat;
-    case imaging::DecodeResult::kCorrupt: return InvalidParameter;
-    case imaging::DecodeResult::kTooLarge: return OutOfMemory;
-    case imaging::DecodeResult::kNoMemory: return OutOfMemory;
+    case imaging::DecodeResult::kOk:
+        return Ok;
+    case imaging::DecodeResult::kUnknownFormat:
+        return UnknownImageFormat;
+    case imaging::DecodeResult::kCorrupt:
+        return InvalidParameter;
+    case imaging::DecodeResult::kTooLarge:
+        return OutOfMemory;
+    case imaging::DecodeResult::kNoMemory:
+        return OutOfMemory;
     }
     return GenericError;
 }
@@ -52,23 +57,31 @@ Status StatusOf(imaging::DecodeResult r) {
 // Reads a stream that is not one of ours from its start, in chunks, up to its end.
 bool ReadWholeStream(IStream* stream, std::vector<unsigned char>& out) {
     LARGE_INTEGER zero{0};
-    if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return false;
+    if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr)))
+        return false;
     unsigned char chunk[65536];
     for (;;) {
         ULONG got = 0;
-        if (FAILED(stream->Read(chunk, sizeof chunk, &got))) return false;
-        if (got == 0) return true;
+        if (FAILED(stream->Read(chunk, sizeof chunk, &got)))
+            return false;
+        if (got == 0)
+            return true;
         out.insert(out.end(), chunk, chunk + got);
     }
 }
 
 PixelFormat FormatOf(imaging::SourceFormat f) {
     switch (f) {
-    case imaging::SourceFormat::kArgb: return PixelFormat32bppARGB;
-    case imaging::SourceFormat::kRgb: return PixelFormat24bppRGB;
-    case imaging::SourceFormat::kIndexed1: return PixelFormat1bppIndexed;
-    case imaging::SourceFormat::kIndexed4: return PixelFormat4bppIndexed;
-    case imaging::SourceFormat::kIndexed8: return PixelFormat8bppIndexed;
+    case imaging::SourceFormat::kArgb:
+        return PixelFormat32bppARGB;
+    case imaging::SourceFormat::kRgb:
+        return PixelFormat24bppRGB;
+    case imaging::SourceFormat::kIndexed1:
+        return PixelFormat1bppIndexed;
+    case imaging::SourceFormat::kIndexed4:
+        return PixelFormat4bppIndexed;
+    case imaging::SourceFormat::kIndexed8:
+        return PixelFormat8bppIndexed;
     }
     return PixelFormat32bppARGB;
 }
@@ -77,10 +90,14 @@ PixelFormat FormatOf(imaging::SourceFormat f) {
 
 Status GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
                       GdiplusStartupOutput* output) {
-    if (token == nullptr || input == nullptr) return InvalidParameter;
-    if (input->GdiplusVersion != 1 && input->GdiplusVersion != 2) return UnsupportedGdiplusVersion;
-    if (input->SuppressBackgroundThread && output == nullptr) return InvalidParameter;
-    if (output != nullptr) *output = GdiplusStartupOutput();
+    if (token == nullptr || input == nullptr)
+        return InvalidParameter;
+    if (input->GdiplusVersion != 1 && input->GdiplusVersion != 2)
+        return UnsupportedGdiplusVersion;
+    if (input->SuppressBackgroundThread && output == nullptr)
+        return InvalidParameter;
+    if (output != nullptr)
+        *output = GdiplusStartupOutput();
     std::lock_guard<std::mutex> lock(g_startMutex);
     *token = g_nextToken++;
     Tokens().insert(*token);
@@ -98,11 +115,13 @@ Image::Image() = default;
 
 Image::~Image() {
     delete pixels_;
-    if (stream_ != nullptr) stream_->Release();
+    if (stream_ != nullptr)
+        stream_->Release();
 }
 
 Status Image::SetStatus(Status status) const {
-    if (status != Ok) lastResult_ = status;
+    if (status != Ok)
+        lastResult_ = status;
     return status;
 }
 
@@ -112,8 +131,12 @@ Status Image::GetLastStatus() const {
     return s;
 }
 
-UINT Image::GetWidth() { return pixels_ ? pixels_->pixels.width : 0; }
-UINT Image::GetHeight() { return pixels_ ? pixels_->pixels.height : 0; }
+UINT Image::GetWidth() {
+    return pixels_ ? pixels_->pixels.width : 0;
+}
+UINT Image::GetHeight() {
+    return pixels_ ? pixels_->pixels.height : 0;
+}
 PixelFormat Image::GetPixelFormat() {
     return pixels_ ? FormatOf(pixels_->pixels.format) : PixelFormatUndefined;
 }
@@ -170,10 +193,13 @@ Bitmap::Bitmap(IStream* stream, BOOL) {
     stream_->AddRef();
 }
 
-Bitmap::~Bitmap() { delete lock_; }
+Bitmap::~Bitmap() {
+    delete lock_;
+}
 
 Status Bitmap::GetPixel(INT x, INT y, Color* color) const {
-    if (pixels_ == nullptr) return SetStatus(InvalidParameter);
+    if (pixels_ == nullptr)
+        return SetStatus(InvalidParameter);
     const imaging::Pixels& p = pixels_->pixels;
     if (color == nullptr || x < 0 || y < 0 || UINT(x) >= p.width || UINT(y) >= p.height)
         return SetStatus(InvalidParameter);
@@ -183,8 +209,10 @@ Status Bitmap::GetPixel(INT x, INT y, Color* color) const {
 }
 
 Status Bitmap::SetPixel(INT x, INT y, const Color& color) {
-    if (pixels_ == nullptr) return SetStatus(InvalidParameter);
-    if (lock_ != nullptr) return SetStatus(WrongState);
+    if (pixels_ == nullptr)
+        return SetStatus(InvalidParameter);
+    if (lock_ != nullptr)
+        return SetStatus(WrongState);
     imaging::Pixels& p = pixels_->pixels;
     if (x < 0 || y < 0 || UINT(x) >= p.width || UINT(y) >= p.height)
         return SetStatus(InvalidParameter);
@@ -197,12 +225,15 @@ Status Bitmap::SetPixel(INT x, INT y, const Color& color) {
 }
 
 Status Bitmap::LockBits(const Rect* rect, UINT flags, PixelFormat format, BitmapData* data) {
-    if (pixels_ == nullptr || data == nullptr) return SetStatus(InvalidParameter);
-    if (lock_ != nullptr) return SetStatus(WrongState);
+    if (pixels_ == nullptr || data == nullptr)
+        return SetStatus(InvalidParameter);
+    if (lock_ != nullptr)
+        return SetStatus(WrongState);
     if (format != PixelFormat32bppARGB && format != PixelFormat32bppRGB &&
         format != PixelFormat32bppPARGB)
         return SetStatus(InvalidParameter);
-    if ((flags & (ImageLockModeRead | ImageLockModeWrite)) == 0) return SetStatus(InvalidParameter);
+    if ((flags & (ImageLockModeRead | ImageLockModeWrite)) == 0)
+        return SetStatus(InvalidParameter);
     imaging::Pixels& p = pixels_->pixels;
     Rect r = rect ? *rect : Rect(0, 0, INT(p.width), INT(p.height));
     if (r.X < 0 || r.Y < 0 || r.Width <= 0 || r.Height <= 0 || UINT(r.X) > p.width ||
@@ -216,7 +247,8 @@ Status Bitmap::LockBits(const Rect* rect, UINT flags, PixelFormat format, Bitmap
         return SetStatus(InvalidParameter);
 
     LockState* state = new (std::nothrow) LockState{r, flags, format, false, {}};
-    if (state == nullptr) return SetStatus(OutOfMemory);
+    if (state == nullptr)
+        return SetStatus(OutOfMemory);
     std::uint8_t* origin = p.bgra.get() + std::size_t(r.Y) * p.Stride() + std::size_t(r.X) * 4;
     state->direct = !userBuffer && format == PixelFormat32bppARGB;
     if (state->direct) {
@@ -236,8 +268,8 @@ Status Bitmap::LockBits(const Rect* rect, UINT flags, PixelFormat format, Bitmap
         if (flags & ImageLockModeRead) {
             for (INT y = 0; y < r.Height; ++y) {
                 const std::uint8_t* s = origin + std::size_t(y) * p.Stride();
-                std::uint8_t* d = static_cast<std::uint8_t*>(data->Scan0) +
-                                  std::ptrdiff_t(y) * data->Stride;
+                std::uint8_t* d =
+                    static_cast<std::uint8_t*>(data->Scan0) + std::ptrdiff_t(y) * data->Stride;
                 for (INT x = 0; x < r.Width; ++x, s += 4, d += 4) {
                     unsigned b = s[0], g = s[1], rr = s[2], a = s[3];
                     if (format == PixelFormat32bppPARGB) {
@@ -262,8 +294,10 @@ Status Bitmap::LockBits(const Rect* rect, UINT flags, PixelFormat format, Bitmap
 }
 
 Status Bitmap::UnlockBits(BitmapData* data) {
-    if (pixels_ == nullptr || data == nullptr) return SetStatus(InvalidParameter);
-    if (lock_ == nullptr) return SetStatus(WrongState);
+    if (pixels_ == nullptr || data == nullptr)
+        return SetStatus(InvalidParameter);
+    if (lock_ == nullptr)
+        return SetStatus(WrongState);
     LockState* state = lock_;
     lock_ = nullptr;
     imaging::Pixels& p = pixels_->pixels;

@@ -22,18 +22,28 @@ namespace imaging_test {
 
 namespace {
 
-std::uint8_t A(std::uint32_t p) { return std::uint8_t(p >> 24); }
-std::uint8_t R(std::uint32_t p) { return std::uint8_t(p >> 16); }
-std::uint8_t G(std::uint32_t p) { return std::uint8_t(p >> 8); }
-std::uint8_t B(std::uint32_t p) { return std::uint8_t(p); }
+std::uint8_t A(std::uint32_t p) {
+    return std::uint8_t(p >> 24);
+}
+std::uint8_t R(std::uint32_t p) {
+    return std::uint8_t(p >> 16);
+}
+std::uint8_t G(std::uint32_t p) {
+    return std::uint8_t(p >> 8);
+}
+std::uint8_t B(std::uint32_t p) {
+    return std::uint8_t(p);
+}
 
 // Palette of the image's colours in order of first appearance.
 std::vector<std::uint32_t> PaletteOf(const Argb& img, std::map<std::uint32_t, int>& index) {
     std::vector<std::uint32_t> pal;
     for (std::uint32_t p : img.px) {
-        if (index.emplace(p, int(pal.size())).second) pal.push_back(p);
+        if (index.emplace(p, int(pal.size())).second)
+            pal.push_back(p);
     }
-    if (pal.size() > 256) throw std::runtime_error("too many colours for a palette");
+    if (pal.size() > 256)
+        throw std::runtime_error("too many colours for a palette");
     return pal;
 }
 
@@ -91,8 +101,8 @@ Bytes WritePng(const Argb& img, PngKind kind, bool interlaced) {
                           : kind == PngKind::kPalette ? PNG_COLOR_TYPE_PALETTE
                                                       : PNG_COLOR_TYPE_GRAY;
     png_set_IHDR(png, info, img.width, img.height, kind == PngKind::kGray16 ? 16 : 8, colorType,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::map<std::uint32_t, int> index;
     std::vector<png_color> pal;
     std::vector<png_byte> trns;
@@ -117,12 +127,14 @@ Bytes WritePng(const Argb& img, PngKind kind, bool interlaced) {
                 row.push_back(G(p));
             } else {
                 row.insert(row.end(), {R(p), G(p), B(p)});
-                if (kind == PngKind::kRgba) row.push_back(A(p));
+                if (kind == PngKind::kRgba)
+                    row.push_back(A(p));
             }
         }
     }
     std::vector<png_bytep> ptrs;
-    for (auto& r : rows) ptrs.push_back(r.data());
+    for (auto& r : rows)
+        ptrs.push_back(r.data());
     png_write_image(png, ptrs.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -148,15 +160,18 @@ Bytes WriteJpeg(const Argb& img, bool progressive, bool gray) {
         c.comp_info[i].h_samp_factor = 1;
         c.comp_info[i].v_samp_factor = 1;
     }
-    if (progressive) jpeg_simple_progression(&c);
+    if (progressive)
+        jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
     std::vector<unsigned char> row;
     for (std::uint32_t y = 0; y < img.height; ++y) {
         row.clear();
         for (std::uint32_t x = 0; x < img.width; ++x) {
             const std::uint32_t p = img.At(x, y);
-            if (gray) row.push_back(G(p));
-            else row.insert(row.end(), {R(p), G(p), B(p)});
+            if (gray)
+                row.push_back(G(p));
+            else
+                row.insert(row.end(), {R(p), G(p), B(p)});
         }
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&c, &r, 1);
@@ -185,7 +200,8 @@ Bytes WriteGif(const Argb& img, bool interlaced, std::uint16_t screenWidth,
     std::vector<std::uint32_t> pal = PaletteOf(img, index);
     int transparent = -1;
     auto t = index.find(0);
-    if (t != index.end()) transparent = t->second;
+    if (t != index.end())
+        transparent = t->second;
     ColorMapObject* map = GifMakeMapObject(256, nullptr);
     for (std::size_t i = 0; i < pal.size(); ++i)
         map->Colors[i] = GifColorType{R(pal[i]), G(pal[i]), B(pal[i])};
@@ -202,7 +218,8 @@ Bytes WriteGif(const Argb& img, bool interlaced, std::uint16_t screenWidth,
     for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass) {
         for (std::uint32_t y = interlaced ? kStart[pass] : 0; y < img.height;
              y += interlaced ? kStep[pass] : 1) {
-            for (std::uint32_t x = 0; x < img.width; ++x) line[x] = GifPixelType(index[img.At(x, y)]);
+            for (std::uint32_t x = 0; x < img.width; ++x)
+                line[x] = GifPixelType(index[img.At(x, y)]);
             EGifPutLine(gif, line.data(), int(img.width));
         }
     }
@@ -214,7 +231,8 @@ Bytes WriteGif(const Argb& img, bool interlaced, std::uint16_t screenWidth,
 Bytes WriteTiff(const Argb& img, bool alpha, bool secondPage) {
     char path[] = "/tmp/imaging_test_XXXXXX";
     const int fd = mkstemp(path);
-    if (fd < 0) throw std::runtime_error("mkstemp");
+    if (fd < 0)
+        throw std::runtime_error("mkstemp");
     close(fd);
     TIFF* tif = TIFFOpen(path, "w");
     auto page = [&](const Argb& im) {
@@ -237,14 +255,16 @@ Bytes WriteTiff(const Argb& img, bool alpha, bool secondPage) {
             for (std::uint32_t x = 0; x < im.width; ++x) {
                 const std::uint32_t p = im.At(x, y);
                 row.insert(row.end(), {R(p), G(p), B(p)});
-                if (alpha) row.push_back(A(p));
+                if (alpha)
+                    row.push_back(A(p));
             }
             TIFFWriteScanline(tif, row.data(), y, 0);
         }
         TIFFWriteDirectory(tif);
     };
     page(img);
-    if (secondPage) page(Pattern(img.width + 3, img.height + 1, false));
+    if (secondPage)
+        page(Pattern(img.width + 3, img.height + 1, false));
     TIFFClose(tif);
     std::ifstream in(path, std::ios::binary);
     Bytes out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -311,16 +331,20 @@ void PutFileHeader(Bytes& b, std::uint32_t pixelOffset) {
 Bytes WriteBmp(const Argb& img, int bits, bool topDown) {
     std::map<std::uint32_t, int> index;
     std::vector<std::uint32_t> pal;
-    if (bits <= 8) pal = PaletteOf(img, index);
-    if (bits <= 8 && pal.size() > (1u << bits)) throw std::runtime_error("palette too large");
+    if (bits <= 8)
+        pal = PaletteOf(img, index);
+    if (bits <= 8 && pal.size() > (1u << bits))
+        throw std::runtime_error("palette too large");
     Bytes b;
     PutFileHeader(b, std::uint32_t(14 + 40 + 4 * pal.size()));
     const std::int32_t h = topDown ? -std::int32_t(img.height) : std::int32_t(img.height);
     PutInfoHeader(b, std::int32_t(img.width), h, bits, 0, std::uint32_t(pal.size()));
-    for (std::uint32_t p : pal) PutU32(b, p & 0xFFFFFF);
+    for (std::uint32_t p : pal)
+        PutU32(b, p & 0xFFFFFF);
     Argb opaque = img;
     if (bits == 32)
-        for (auto& p : opaque.px) p &= 0x00FFFFFF; // the fourth byte is written as 0
+        for (auto& p : opaque.px)
+            p &= 0x00FFFFFF; // the fourth byte is written as 0
     PutRows(b, opaque, bits, topDown, index);
     b[2] = std::uint8_t(b.size()), b[3] = std::uint8_t(b.size() >> 8);
     return b;
@@ -335,13 +359,14 @@ Bytes WriteBmpWithAlpha(const Argb& img) {
     PutU16(b, 1);
     PutU16(b, 32);
     PutU32(b, 3); // BI_BITFIELDS
-    for (int i = 0; i < 5; ++i) PutU32(b, 0);
+    for (int i = 0; i < 5; ++i)
+        PutU32(b, 0);
     PutU32(b, 0x00FF0000); // red
     PutU32(b, 0x0000FF00); // green
     PutU32(b, 0x000000FF); // blue
     PutU32(b, 0xFF000000); // alpha
     PutU32(b, 0x73524742); // colour space "sRGB"
-    b.resize(14 + 108, 0);  // endpoints and gamma
+    b.resize(14 + 108, 0); // endpoints and gamma
     std::map<std::uint32_t, int> none;
     PutRows(b, img, 32, false, none);
     return b;
@@ -357,7 +382,8 @@ Bytes WriteIconDib(const Argb& img, int bits) {
         const std::uint32_t y = img.height - 1 - i;
         Bytes row(stride, 0);
         for (std::uint32_t x = 0; x < img.width; ++x)
-            if (A(img.At(x, y)) == 0) row[x / 8] |= std::uint8_t(0x80 >> (x % 8));
+            if (A(img.At(x, y)) == 0)
+                row[x / 8] |= std::uint8_t(0x80 >> (x % 8));
         b.insert(b.end(), row.begin(), row.end());
     }
     return b;
@@ -380,7 +406,8 @@ Bytes WriteIco(const std::vector<IconEntry>& entries) {
         PutU32(b, offset);
         offset += std::uint32_t(e.data.size());
     }
-    for (const IconEntry& e : entries) b.insert(b.end(), e.data.begin(), e.data.end());
+    for (const IconEntry& e : entries)
+        b.insert(b.end(), e.data.begin(), e.data.end());
     return b;
 }
 

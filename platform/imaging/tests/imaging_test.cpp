@@ -28,7 +28,8 @@ TEST(GlobalMemory, LockCountsUpAndDown) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(GlobalLock(h), p); // the block does not move
     EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(p[i], 0);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(p[i], 0);
     EXPECT_TRUE(GlobalUnlock(h));  // still locked once
     EXPECT_FALSE(GlobalUnlock(h)); // now unlocked
     EXPECT_FALSE(GlobalUnlock(h)); // was not locked: the count stays at 0
@@ -126,7 +127,8 @@ protected:
         Loaded(const Loaded&) = delete;
         ~Loaded() {
             delete bitmap;
-            if (block) GlobalFree(block);
+            if (block)
+                GlobalFree(block);
         }
     };
     void Load(const Bytes& bytes, Loaded& out) {
@@ -162,8 +164,10 @@ protected:
                 for (int shift = 0; shift < 32; shift += 8) {
                     const int d = int((want >> shift) & 0xFF) - int((got >> shift) & 0xFF);
                     // Colour of a fully transparent pixel does not matter.
-                    if ((want >> 24) == 0 && shift < 24) continue;
-                    if (d > tolerance || d < -tolerance) same = false;
+                    if ((want >> 24) == 0 && shift < 24)
+                        continue;
+                    if (d > tolerance || d < -tolerance)
+                        same = false;
                 }
                 if (!same && ++mismatches <= 5) {
                     ADD_FAILURE() << "pixel (" << x << "," << y << "): want " << std::hex << want
@@ -180,9 +184,9 @@ protected:
 struct FormatCase {
     const char* name;
     std::function<Bytes(const Argb&)> write;
-    bool alpha;        // the format stores alpha
-    int tolerance;     // per channel
-    int pixelFormat;   // what GetPixelFormat reports
+    bool alpha;      // the format stores alpha
+    int tolerance;   // per channel
+    int pixelFormat; // what GetPixelFormat reports
     std::uint32_t width, height;
 };
 
@@ -224,9 +228,15 @@ std::vector<FormatCase> FormatCases() {
          PixelFormat1bppIndexed, 0, 0},
         {"bmp 16", [](const Argb& i) { return WriteBmp(i, 16, false); }, false, 0,
          PixelFormat24bppRGB, 7, 5},
-        {"ico 32-bit dib", [](const Argb& i) { return WriteIco({{i.width, i.height, 32, WriteIconDib(i, 32)}}); },
+        {"ico 32-bit dib",
+         [](const Argb& i) {
+             return WriteIco({{i.width, i.height, 32, WriteIconDib(i, 32)}});
+         },
          true, 0, PixelFormat32bppARGB, 16, 16},
-        {"ico 24-bit dib with mask", [](const Argb& i) { return WriteIco({{i.width, i.height, 24, WriteIconDib(i, 24)}}); },
+        {"ico 24-bit dib with mask",
+         [](const Argb& i) {
+             return WriteIco({{i.width, i.height, 24, WriteIconDib(i, 24)}});
+         },
          true, 0, PixelFormat32bppARGB, 16, 16},
     };
 }
@@ -235,17 +245,21 @@ std::vector<FormatCase> FormatCases() {
 // for 1-bit, and for formats without alpha or with binary transparency the alpha they keep.
 Argb ImageFor(const FormatCase& c) {
     const std::string name = c.name;
-    if (name.rfind("jpeg", 0) == 0) return Blocks(48, 32);
+    if (name.rfind("jpeg", 0) == 0)
+        return Blocks(48, 32);
     if (name == "bmp 1") {
         Argb img{9, 3, {}};
-        for (std::uint32_t i = 0; i < 27; ++i) img.px.push_back(i % 3 ? 0xFF102030 : 0xFFF0E0D0);
+        for (std::uint32_t i = 0; i < 27; ++i)
+            img.px.push_back(i % 3 ? 0xFF102030 : 0xFFF0E0D0);
         return img;
     }
     Argb img = Pattern(c.width, c.height, c.alpha);
     const bool binaryAlpha = name.rfind("gif", 0) == 0 || name == "ico 24-bit dib with mask";
     for (auto& p : img.px) {
-        if (name == "bmp 16") p |= 0xFF000000;
-        if (binaryAlpha && (p >> 24) != 0) p |= 0xFF000000;
+        if (name == "bmp 16")
+            p |= 0xFF000000;
+        if (binaryAlpha && (p >> 24) != 0)
+            p |= 0xFF000000;
     }
     if (name == "bmp 16") {
         // Five bits per channel survive, scaled back to 0..255.
@@ -277,7 +291,8 @@ TEST_F(ImagingTest, GrayscaleSourcesBecomeGrey) {
         const std::uint32_t g = (p >> 8) & 0xFF;
         p = 0xFF000000u | (g << 16) | (g << 8) | g;
     }
-    for (const Bytes& bytes : {WritePng(img, PngKind::kGray16, false), WriteJpeg(img, false, true)}) {
+    for (const Bytes& bytes :
+         {WritePng(img, PngKind::kGray16, false), WriteJpeg(img, false, true)}) {
         Loaded l;
         Load(bytes, l);
         ASSERT_EQ(l.status, Gdiplus::Ok);
@@ -300,7 +315,8 @@ TEST_F(ImagingTest, GifFrameSmallerThanTheScreenLeavesTheRestTransparent) {
 }
 
 TEST_F(ImagingTest, IconTakesTheLargestEntry) {
-    const Argb small = Pattern(16, 16, false), large = Pattern(32, 32, true), mid = Pattern(24, 24, true);
+    const Argb small = Pattern(16, 16, false), large = Pattern(32, 32, true),
+               mid = Pattern(24, 24, true);
     const Bytes ico = WriteIco({{16, 16, 24, WriteIconDib(small, 24)},
                                 {32, 32, 32, WritePng(large, PngKind::kRgba, false)},
                                 {24, 24, 32, WriteIconDib(mid, 32)}});
@@ -338,7 +354,8 @@ TEST_F(ImagingTest, CorruptBytesAreHandledSafely) {
         SCOPED_TRACE(c.name);
         const Bytes whole = c.write(ImageFor(c));
         for (std::size_t i = 0; i < whole.size(); i += 1 + whole.size() / 200) {
-            for (std::uint8_t v : {std::uint8_t(0x00), std::uint8_t(0xFF), std::uint8_t(whole[i] ^ 0x55)}) {
+            for (std::uint8_t v :
+                 {std::uint8_t(0x00), std::uint8_t(0xFF), std::uint8_t(whole[i] ^ 0x55)}) {
                 Bytes bad = whole;
                 bad[i] = v;
                 Loaded l;
@@ -361,12 +378,14 @@ TEST_F(ImagingTest, UnknownOrEmptyInputIsRefused) {
 // Builds a PNG chunk with its checksum.
 void PutChunk(Bytes& b, const char* type, const Bytes& data) {
     const std::uint32_t n = std::uint32_t(data.size());
-    for (int s = 24; s >= 0; s -= 8) b.push_back(std::uint8_t(n >> s));
+    for (int s = 24; s >= 0; s -= 8)
+        b.push_back(std::uint8_t(n >> s));
     Bytes body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());
     b.insert(b.end(), body.begin(), body.end());
     const std::uint32_t crc = std::uint32_t(crc32(0, body.data(), uInt(body.size())));
-    for (int s = 24; s >= 0; s -= 8) b.push_back(std::uint8_t(crc >> s));
+    for (int s = 24; s >= 0; s -= 8)
+        b.push_back(std::uint8_t(crc >> s));
 }
 
 // Headers that announce 65535 x 65535 pixels (16 GiB as ARGB) in a few bytes are refused
@@ -377,7 +396,8 @@ TEST_F(ImagingTest, HugeDimensionsAreRefusedBeforeAllocating) {
     PutChunk(png, "IDAT", {0x78, 0x9C, 0x03, 0x00});
     PutChunk(png, "IEND", {});
 
-    Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0};
+    Bytes gif = {'G',  'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF,
+                 0x80, 0,   0,   0,   0,   0,   0,    0,    0};
     gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
 
     Bytes jpeg = WriteJpeg(Blocks(16, 16), false, false);
@@ -398,11 +418,14 @@ TEST_F(ImagingTest, HugeDimensionsAreRefusedBeforeAllocating) {
     for (unsigned i = 0; i < count; ++i) {
         const std::size_t e = ifd + 2 + 12 * i;
         const unsigned tag = tiff[e] | (tiff[e + 1] << 8);
-        if (tag == 256 || tag == 257) tiff[e + 8] = tiff[e + 9] = 0xFF;
+        if (tag == 256 || tag == 257)
+            tiff[e + 8] = tiff[e + 9] = 0xFF;
     }
 
-    for (const auto& [name, bytes] : {std::pair<const char*, Bytes>{"png", png}, {"gif", gif},
-                                      {"jpeg", jpeg}, {"tiff", tiff}}) {
+    for (const auto& [name, bytes] : {std::pair<const char*, Bytes>{"png", png},
+                                      {"gif", gif},
+                                      {"jpeg", jpeg},
+                                      {"tiff", tiff}}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(StatusOf(bytes), Gdiplus::OutOfMemory);
     }
@@ -492,7 +515,8 @@ TEST_F(ImagingTest, LockBitsGivesArgbRowsAndWritesBack) {
 
     Gdiplus::Rect rect(1, 2, 3, 2);
     Gdiplus::BitmapData data;
-    ASSERT_EQ(bmp.LockBits(&rect, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data), Gdiplus::Ok);
+    ASSERT_EQ(bmp.LockBits(&rect, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data),
+              Gdiplus::Ok);
     EXPECT_EQ(data.Width, 3u);
     EXPECT_EQ(data.Height, 2u);
     for (int y = 0; y < 2; ++y)
@@ -527,7 +551,8 @@ TEST_F(ImagingTest, LockBitsGivesArgbRowsAndWritesBack) {
     ASSERT_EQ(bmp.UnlockBits(&data), Gdiplus::Ok);
 
     // Writing through a lock changes the bitmap.
-    ASSERT_EQ(bmp.LockBits(nullptr, Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &data), Gdiplus::Ok);
+    ASSERT_EQ(bmp.LockBits(nullptr, Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &data),
+              Gdiplus::Ok);
     const std::uint32_t red = 0xFFFF0000;
     std::memcpy(static_cast<char*>(data.Scan0) + 3 * data.Stride + 4 * 4, &red, 4);
     ASSERT_EQ(bmp.UnlockBits(&data), Gdiplus::Ok);

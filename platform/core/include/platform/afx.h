@@ -8,3 +8,4 @@
 #include <platform/afx_coll.h>
 #include <platform/afx_module.h>
 #include <platform/afx_file.h>
+#include <platform/afx_time.h>

@@ -135,7 +135,8 @@ struct IStream : IUnknown {
     virtual HRESULT Write(const void* pv, ULONG cb, ULONG* pcbWritten) = 0;
     // Moves the position; a position before the start fails with STG_E_INVALIDFUNCTION, one
     // past the end is allowed (reads there give 0 bytes).
-    virtual HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) = 0;
+    virtual HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin,
+                         ULARGE_INTEGER* plibNewPosition) = 0;
     virtual HRESULT SetSize(ULARGE_INTEGER libNewSize) = 0;
     virtual HRESULT Stat(STATSTG* pstatstg, DWORD grfStatFlag) = 0;
 
@@ -163,8 +164,10 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, LPSTREAM* 
 #define PixelFormat8bppIndexed (3 | (8 << 8) | PixelFormatIndexed | PixelFormatGDI)
 #define PixelFormat24bppRGB (8 | (24 << 8) | PixelFormatGDI)
 #define PixelFormat32bppRGB (9 | (32 << 8) | PixelFormatGDI)
-#define PixelFormat32bppARGB (10 | (32 << 8) | PixelFormatAlpha | PixelFormatGDI | PixelFormatCanonical)
-#define PixelFormat32bppPARGB (11 | (32 << 8) | PixelFormatAlpha | PixelFormatPAlpha | PixelFormatGDI)
+#define PixelFormat32bppARGB                                                                       \
+    (10 | (32 << 8) | PixelFormatAlpha | PixelFormatGDI | PixelFormatCanonical)
+#define PixelFormat32bppPARGB                                                                      \
+    (11 | (32 << 8) | PixelFormatAlpha | PixelFormatPAlpha | PixelFormatGDI)
 
 namespace Gdiplus {
 
@@ -198,11 +201,7 @@ enum Status {
     ProfileNotFound = 21
 };
 
-enum ImageLockMode {
-    ImageLockModeRead = 1,
-    ImageLockModeWrite = 2,
-    ImageLockModeUserInputBuf = 4
-};
+enum ImageLockMode { ImageLockModeRead = 1, ImageLockModeWrite = 2, ImageLockModeUserInputBuf = 4 };
 
 class Color {
 public:
