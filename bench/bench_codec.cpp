@@ -1,7 +1,9 @@
 // bench_codec: Quorrin beside memcpy, zlib, libdeflate, LZ4 and LZ4HC on the same corpus, in
 // the same run. Not a test: it prints a table and never fails on a timing.
 //
-//   bench_codec [SAMPLES_DIR]
+//   bench_codec [SAMPLES_DIR [CODEC...]]
+//
+// With codec names after the directory only those rows are measured (e.g. "Quorrin LZ4").
 //
 // Corpus, five kinds: text (license and copyright texts of the system, else the bundled
 // samples), machine code (the cmake executable, else the bundled sample), raw 32-bit pixels,
@@ -340,6 +342,11 @@ int main(int argc, char** argv) {
     std::printf("%-15s | %6s %11s %11s | %6s %11s %11s %11s\n", "codec", "ratio", "comp MB/s",
                 "decomp MB/s", "ratio", "comp MB/s", "decomp MB/s", "entries/s");
     for (const Codec& c : Codecs()) {
+        if (argc > 2 && std::find_if(argv + 2, argv + argc, [&c](const char* name) {
+                            return std::strcmp(name, c.name) == 0;
+                        }) == argv + argc) {
+            continue;
+        }
         const Result l = Measure(c, large);
         const Result s = Measure(c, small);
         std::printf("%-15s | %6.3f %11.1f %11.1f | %6.3f %11.1f %11.1f %11.0f%s\n", c.name, l.ratio,

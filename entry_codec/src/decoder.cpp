@@ -13,18 +13,169 @@
 // decode.
 //
 // Copies. A back-reference may overlap its own output (distance below length); it must then
-// repeat the last `distance` bytes periodically, so memcpy/memmove are wrong for it. Distance 1
-// is a fill. Distances of 8 or more are copied in 8- or 16-byte blocks whose source lies wholly
-// in bytes already final. Such block copies may write up to 15 bytes past the end of the
-// command, so they are used only when that slack lies inside the output buffer; the bytes they
-// write early are overwritten by the following commands before anything reads them. Shorter
-// distances, and the last bytes before the end of the output, go byte by byte.
+// repeat the last `distance` bytes periodically, so memcpy/memmove are wrong for it.
+//
+// Fast path. While a command, its literals and 16 bytes more fit in both buffers, the decoder
+// copies in fixed 8- and 16-byte blocks that may run past the end of the command ("wild"
+// copies): literals in 16-byte blocks, copies of distance 16 or more in 16-byte blocks, of
+// distance 8 to 15 in 8-byte blocks, and shorter distances by writing their first 8 bytes one at
+// a time and then 8-byte blocks taken from the nearest multiple of the distance at least 8 bytes
+// back (which holds the same bytes, as the copy repeats with that period). Every block reads only
+// bytes that are already final, and the bytes written beyond the command lie inside the output
+// buffer and are written again, correctly, by the following commands before anything reads them.
+// Only the distance test remains per command: the others cannot fail while the room lasts. The
+// first command that lacks the room is handed, unconsumed, to the careful loop, which tests
+// everything and copies exactly; the result does not depend on where the hand-over happens.
 #include "codec_internal.h"
 
 #include <cstring>
 
 namespace quorrin {
 namespace {
+
+// Room the fast path keeps beyond a command in both buffers: block copies pass the end of their
+// command by at most 29 bytes (a 3-byte copy done as two 16-byte blocks).
+constexpr std::ptrdiff_t kWildRoom = 32;
+
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+    std::memcpy(to, from, 8);
+}
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
+    std::memcpy(to, from, 16);
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline void Store64(std::uint8_t* p, std::uint64_t v) {
+    std::memcpy(p, &v, 8);
+}
+
+// For distances 1..7: a multiplier that repeats the low `distance` bytes of a word over all
+// eight, and the step of 16-byte pattern writes (the largest multiple of the distance <= 16).
+constexpr std::uint64_t kRepeat[8] = {0,
+                                      0x0101010101010101ull,
+                                      0x0001000100010001ull,
+                                      0x0001000001000001ull,
+                                      0x0000000100000001ull,
+                                      0x0000010000000001ull,
+                                      0x0001000000000001ull,
+                                      0x0100000000000001ull};
+constexpr std::uint8_t kPatternStep[8] = {0, 16, 16, 15, 16, 15, 12, 14};
+// 8 * (8 mod distance): where in the period the second word starts, in bits.
+constexpr std::uint8_t kPhaseBits[8] = {0, 0, 0, 16, 0, 24, 16, 8};
+// On other byte orders: the smallest multiple of the distance that is at least 8.
+constexpr std::uint8_t kPeriodSpan[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
+// Fast-path copy of `n` bytes from `distance` bytes back. The caller has checked the distance and
+// that `n` + kWildRoom bytes fit before the end of the output.
+inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff_t n) {
+    const std::uint8_t* from = w - distance;
+    std::uint8_t* const stop = w + n;
+    if (distance >= 16) {
+        // Most copies are at most 32 bytes long: two blocks without a loop test between them.
+        Copy16(w, from);
+        Copy16(w + 16, from + 16);
+        w += 32;
+        from += 32;
+        while (w < stop) {
+            Copy16(w, from);
+            w += 16;
+            from += 16;
+        }
+        return;
+    }
+    if (distance < 8) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // The output repeats the `distance` bytes before w. Build its first 16 bytes in two
+        // words and write them at steps that are multiples of the distance.
+        const unsigned bits = 8 * static_cast<unsigned>(distance);
+        const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+        const std::uint64_t period = Load64(from) & mask;
+        // The second word starts 8 bytes on, i.e. 8 mod distance bytes into the period.
+        const unsigned shift = kPhaseBits[distance];
+        const std::uint64_t turned = ((period >> shift) | (period << (bits - shift))) & mask;
+        const std::uint64_t low = period * kRepeat[distance];
+        const std::uint64_t high = turned * kRepeat[distance];
+        const std::ptrdiff_t step = kPatternStep[distance];
+        do {
+            Store64(w, low);
+            Store64(w + 8, high);
+            w += step;
+        } while (w < stop);
+        return;
+#else
+        for (int i = 0; i < 8; ++i) {
+            w[i] = from[i];
+        }
+        w += 8;
+        from = w - kPeriodSpan[distance];
+#endif
+    }
+    while (w < stop) {
+        Copy8(w, from);
+        w += 8;
+        from += 8;
+    }
+}
+
+// The fields of a command as functions of its first byte b0 and the next three b1, b2, b3:
+//   size      bytes of the command itself
+//   literals  literals + ((b1 >> 6) & literalsMask)
+//   length    length + (b3 & lengthMask); 0 for runs and end commands
+//   distance  distance + ((((b1 << 8) | b2) >> distanceShift) & distanceMask) + 1
+struct CommandFields {
+    std::uint8_t size;
+    std::uint8_t literals;
+    std::uint8_t literalsMask;
+    std::uint8_t distanceShift;
+    std::uint16_t length;
+    std::uint16_t lengthMask;
+    std::uint32_t distance;
+    std::uint32_t distanceMask;
+};
+
+struct CommandTable {
+    CommandFields fields[256];
+};
+
+constexpr CommandTable MakeCommandTable() {
+    CommandTable t{};
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        CommandFields& c = t.fields[b0];
+        if (b0 < 0x80) { // short copy
+            c = {2,
+                 static_cast<std::uint8_t>(b0 & 3),
+                 0,
+                 8,
+                 static_cast<std::uint16_t>(((b0 >> 2) & 7) + 3),
+                 0,
+                 (b0 & 0x60) << 3,
+                 0xFF};
+        } else if (b0 < 0xC0) { // medium copy
+            c = {3, 0, 3, 0, static_cast<std::uint16_t>((b0 & 0x3F) + 4), 0, 0, 0x3FFF};
+        } else if (b0 < 0xE0) { // long copy
+            c = {4,
+                 static_cast<std::uint8_t>(b0 & 3),
+                 0,
+                 0,
+                 static_cast<std::uint16_t>(((b0 & 0x0C) << 6) + 5),
+                 0xFF,
+                 (b0 & 0x10) << 12,
+                 0xFFFF};
+        } else if (b0 < 0xFC) { // literal run
+            c = {1, static_cast<std::uint8_t>((b0 - 0xDF) * 4), 0, 0, 0, 0, 0, 0};
+        } else { // end command
+            c = {1, static_cast<std::uint8_t>(b0 - 0xFC), 0, 0, 0, 0, 0, 0};
+        }
+    }
+    return t;
+}
+
+constexpr CommandTable kCommandTable = MakeCommandTable();
+constexpr const CommandFields* kCommandFields = kCommandTable.fields;
 
 // Copies `n` bytes from `distance` bytes back to `w`, repeating the pattern where they overlap.
 // The caller has checked that `distance` is at least 1 and at most the bytes produced, and that
@@ -92,6 +243,38 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
     const std::uint8_t* const end = source + sourceLength;
     std::uint8_t* w = destination;
     std::uint8_t* const wend = destination + destinationLength;
+
+    // Fast path: runs while the source holds a command and its literals plus kWildRoom bytes and
+    // the output holds the command's bytes plus kWildRoom; leaves p at an unconsumed command.
+    while (end - p >= 4 + kWildRoom) {
+        // The command kinds are mixed without pattern, so the fields are taken through a table
+        // of the first byte rather than through branches on it.
+        const CommandFields& c = kCommandFields[p[0]];
+        const unsigned b1 = p[1];
+        const std::uint8_t* const q = p + c.size;
+        const std::ptrdiff_t literals = c.literals + ((b1 >> 6) & c.literalsMask);
+        const std::ptrdiff_t length = c.length + (p[3] & c.lengthMask);
+        const std::ptrdiff_t distance =
+            c.distance + ((((b1 << 8) | p[2]) >> c.distanceShift) & c.distanceMask) + 1;
+        if (literals > end - q - kWildRoom || literals + length > wend - w - kWildRoom) {
+            break;
+        }
+        Copy16(w, q);
+        if (literals > 16) {
+            for (std::ptrdiff_t k = 16; k < literals; k += 16) {
+                Copy16(w + k, q + k);
+            }
+        }
+        p = q + literals;
+        w += literals;
+        if (length != 0) {
+            if (distance > w - destination) {
+                return 0;
+            }
+            WildCopyMatch(w, distance, length);
+            w += length;
+        }
+    }
 
     for (;;) {
         const unsigned b0 = *p++;

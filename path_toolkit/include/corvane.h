@@ -141,6 +141,47 @@ public:
     // Copy of lpszPath without its last character when that is \ or / (one only).
     static CString RemoveBackSlash(const char* lpszPath);
 
+    // File-system queries. They work on the rebuilt path GetPath(0, 0) (or GetLocation()),
+    // never on the given text, and do not change the split. On POSIX, Windows paths are taken
+    // as the platform layer takes them: backslashes are slashes, Z: is the root, a path without
+    // drive is used as it is, other drives and network paths do not exist.
+
+    // 1 when the file exists; 0 without asking when there is no file title.
+    BOOL ExistFile();
+    // 1 when the location (drive and directory) exists.
+    BOOL ExistLocation();
+    // For a relative path: lpszBase (a directory, \ or / as separator) joined with the path,
+    // . and .. removed: rel\x.txt against C:\base gives C:\base\rel\x.txt, ..\x.txt gives
+    // C:\x.txt. Empty for a path that is not relative, an empty base, or a result of 260
+    // characters or more.
+    CString GetAbsolutePath(const char* lpszBase);
+    // For a path that is not relative: its form relative to the directory lpszBase, without a
+    // leading .\ (C:\a\b\c.txt against C:\a gives b\c.txt, C:\x\y.txt gives ..\x\y.txt).
+    // Components compare without regard to case. Empty for a relative path, an empty base,
+    // paths without common root (other drives) or a result that does not fit 260 bytes.
+    CString GetRelativePath(const char* lpszBase);
+    // The platform's short (8.3) form of the path; empty when it has none (a missing path).
+    // POSIX has no 8.3 names: the path itself when it exists.
+    CString GetShortPath();
+    // The platform's long form of the path; empty when it has none (a missing path).
+    CString GetLongPath();
+    // Label of the volume that holds the path, kept until the next split once found non-empty
+    // (an empty answer is asked again at the next call). The volume asked is the drive's root
+    // (C:\), the share of a network path (\\server\share\), or the current root (\) for a
+    // rooted path without drive. bServerName nonzero: for a network path, or a path without
+    // drive and directory, the first directory component (the server name) is the label and
+    // nothing is asked. Empty for a relative path, and when the volume has no label or the
+    // query fails.
+    CString GetDriveLabel(int bServerName);
+    // Size of the file in bytes into nSize; returns 1, or 0 with nSize 0 when the file cannot
+    // be opened for reading (missing, a directory, or held open for writing on Windows).
+    int GetFileSize(__int64& nSize);
+    // A time of the file, as local time, into time: dwWhich 0 the creation time, 2 the last
+    // write time, any other value the last access time. Returns 1, or 0 with the zero time
+    // when the file cannot be opened. Raises COleException* (E_INVALIDARG) for a file time
+    // that is no calendar time (before 1970 or after 3000); see platform/afx_time.h.
+    int GetFileTime(CTime& time, DWORD dwWhich);
+
     // Number of arguments (the argument text is parsed on first demand).
     int GetArgCount();
     // nIndex < 0: the argument text; when the list was edited it is rebuilt from the list
@@ -162,6 +203,9 @@ public:
 private:
     void FillDirArray();
     void FillArgArray();
+    // Zeroes m_FileInfo and fills it from the file named by GetPath(0, 0), opened for
+    // reading; 1 on success, 0 on failure (the record then stays zero).
+    int FillFileInfoStruct();
 
     CString m_strEmpty;      // stays empty: the empty result of getters
     CString m_strPath;       // the text last given to SetPath

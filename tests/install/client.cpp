@@ -55,9 +55,8 @@ int main() {
 #ifdef HAVE_NIMBREL
     {
         // RFC 1321: MD5("abc") = 900150983cd24fb0d6963f7d28e17f72
-        static const unsigned char expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2,
-                                                   0x4f, 0xb0, 0xd6, 0x96, 0x3f, 0x7d,
-                                                   0x28, 0xe1, 0x7f, 0x72};
+        static const unsigned char expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                                                   0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
         unsigned char digest[16] = {};
         GetMD5(reinterpret_cast<const unsigned char*>("abc"), 3, digest);
         Check(fnNimbrel() == 42 && std::memcmp(digest, expected, 16) == 0, "Nimbrel digest");
@@ -93,8 +92,8 @@ int main() {
 #ifdef HAVE_PELLISK
     {
         // A 1x1 BMP, 24 bits, one blue pixel (rows padded to 4 bytes).
-        unsigned char bmp[58] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
-                                 40,  0,   0,  0, 1, 0, 0, 0, 1, 0, 0,  0, 1, 0, 24, 0};
+        unsigned char bmp[58] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                                 0,   0,   0,  1, 0, 0, 0, 1, 0, 0, 0,  1, 0, 24, 0};
         bmp[54] = 0xFF;
         CGdiPlusBitmapResource image;
         Check(image.Load(bmp, sizeof bmp) && image.m_pBitmap != nullptr &&

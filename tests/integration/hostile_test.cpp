@@ -19,7 +19,9 @@
 namespace {
 
 #ifdef HAVE_CORVANE
-std::string S(const CString& s) { return std::string(static_cast<const char*>(s)); }
+std::string S(const CString& s) {
+    return std::string(static_cast<const char*>(s));
+}
 
 // A split of a text this long is refused; the object is as after a split of an empty text,
 // whether the text is one long name, many directories, or a program with long arguments.
@@ -149,7 +151,7 @@ Bytes HugeBmp(int bits, std::int32_t height) {
     Put32LE(b, 40);    // BITMAPINFOHEADER
     Put32LE(b, 65535); // width
     Put32LE(b, static_cast<std::uint32_t>(height)); // negative: top-down rows
-    Put16LE(b, 1);     // planes
+    Put16LE(b, 1);                                  // planes
     Put16LE(b, static_cast<unsigned>(bits));
     Put32LE(b, 0); // BI_RGB
     for (int i = 0; i < 5; ++i) {
@@ -162,8 +164,8 @@ Bytes HugeBmp(int bits, std::int32_t height) {
 Bytes HugeGif() {
     // Logical screen 65535 x 65535 with a 2-colour table, then one image of the same size whose
     // data is a clear code and the end code.
-    Bytes b = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0, 0,
-               0,   0,   0,   0xFF, 0xFF, 0xFF};
+    Bytes b = {'G',  'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF,
+               0x80, 0,   0,   0,   0,   0,   0xFF, 0xFF, 0xFF};
     b.insert(b.end(), {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
     return b;
 }

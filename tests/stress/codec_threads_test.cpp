@@ -49,8 +49,8 @@ Bytes MakeEntry(int index) {
     } else {
         size = 16 * 1024 + r.Below(112 * 1024);
     }
-    static const char* const kWords[] = {"package", "entry ", "TGI ", "0x10FB", "index\n",
-                                         "resource", " group ", "instance"};
+    static const char* const kWords[] = {"package", "entry ",   "TGI ",    "0x10FB",
+                                         "index\n", "resource", " group ", "instance"};
     Bytes b;
     b.reserve(size);
     switch (r.Below(4)) {
@@ -97,12 +97,12 @@ struct Reference {
 
 // Runs every call for entry `i` and compares with `ref`; returns "" or the first difference.
 std::string Check(int i, const Bytes& plain, const Reference& ref) {
-    const std::string at = "entry " + std::to_string(i) + " (" + std::to_string(plain.size()) +
-                           " bytes): ";
+    const std::string at =
+        "entry " + std::to_string(i) + " (" + std::to_string(plain.size()) + " bytes): ";
     Bytes out(plain.size() - 1);
     int size = -1;
-    const int rc = CompressPackage(plain.data(), static_cast<unsigned>(plain.size()), out.data(),
-                                   &size);
+    const int rc =
+        CompressPackage(plain.data(), static_cast<unsigned>(plain.size()), out.data(), &size);
     if (rc != ref.compressed) {
         return at + "CompressPackage returned " + std::to_string(rc);
     }

@@ -2,10 +2,15 @@
 //
 //   dbpftool path [--dir] [--args] [--json] TEXT
 //   dbpftool path [--json] --self
+//   either with [--stat [--base DIR]]
 //
 // --dir splits TEXT as a directory, --args as a command line (program path and arguments);
 // --self splits this tool's own command line. The output lists every part, the flags, and
 // the argument list with the rebuilt argument text; --json prints the same as one object.
+// --stat adds what the file system says of the rebuilt path: whether the file and its location
+// exist, the short and long forms, the volume label, the size and the three times (local
+// time); with --base DIR also the absolute form (of a relative path) and the relative form
+// (of any other) against DIR.
 #include "commands.h"
 
 #include <corvane.h>
@@ -44,11 +49,53 @@ struct Argument {
     std::string sw, name, value;
 };
 
+// A time of the file, or empty when it cannot be read or is no calendar time.
+std::string FileTime(CPath& p, DWORD dwWhich) {
+    CTime time;
+    try {
+        if (!p.GetFileTime(time, dwWhich))
+            return "";
+    } catch (CException* e) {
+        e->Delete();
+        return "";
+    }
+    return S(time.Format("%Y-%m-%d %H:%M:%S"));
+}
+
+struct Stat {
+    bool fileExists = false, locationExists = false, haveBase = false, sizeKnown = false;
+    std::string absolute, relative, shortForm, longForm, label, created, accessed, written;
+    long long size = 0;
+};
+
+Stat DescribeFileSystem(CPath& p, const std::string* base) {
+    Stat st;
+    st.fileExists = p.ExistFile() != 0;
+    st.locationExists = p.ExistLocation() != 0;
+    if (base) {
+        st.haveBase = true;
+        st.absolute = S(p.GetAbsolutePath(base->c_str()));
+        st.relative = S(p.GetRelativePath(base->c_str()));
+    }
+    st.shortForm = S(p.GetShortPath());
+    st.longForm = S(p.GetLongPath());
+    st.label = S(p.GetDriveLabel(FALSE));
+    __int64 nSize = 0;
+    st.sizeKnown = p.GetFileSize(nSize) != 0;
+    st.size = nSize;
+    st.created = FileTime(p, 0);
+    st.accessed = FileTime(p, 1);
+    st.written = FileTime(p, 2);
+    return st;
+}
+
 struct Report {
     std::string input, drive, directory, title, extension, location, path, argumentText;
     std::vector<std::string> components;
     bool relative, local, file;
     std::vector<Argument> arguments;
+    bool haveStat = false;
+    Stat stat;
 };
 
 Report Describe(CPath& p) {
@@ -128,7 +175,27 @@ void PrintJson(const Report& r) {
         out += (i ? "," : "") + std::string("{\"switch\":") + Json(a.sw) +
                ",\"name\":" + Json(a.name) + ",\"value\":" + Json(a.value) + "}";
     }
-    out += "],\"argumentText\":" + Json(r.argumentText) + "}\n";
+    out += "],\"argumentText\":" + Json(r.argumentText);
+    if (r.haveStat) {
+        const Stat& st = r.stat;
+        auto orNull = [](const std::string& v) {
+            return v.empty() ? std::string("null") : Json(v);
+        };
+        out += std::string(",\"stat\":{\"fileExists\":") + (st.fileExists ? "true" : "false");
+        out += std::string(",\"locationExists\":") + (st.locationExists ? "true" : "false");
+        if (st.haveBase) {
+            out += ",\"absolute\":" + Json(st.absolute);
+            out += ",\"relative\":" + Json(st.relative);
+        }
+        out += ",\"short\":" + Json(st.shortForm);
+        out += ",\"long\":" + Json(st.longForm);
+        out += ",\"label\":" + Json(st.label);
+        out += ",\"size\":" + (st.sizeKnown ? std::to_string(st.size) : std::string("null"));
+        out += ",\"created\":" + orNull(st.created);
+        out += ",\"accessed\":" + orNull(st.accessed);
+        out += ",\"written\":" + orNull(st.written) + "}";
+    }
+    out += "}\n";
     std::fputs(out.c_str(), stdout);
 }
 
@@ -156,16 +223,34 @@ void PrintText(const Report& r) {
                     a.value.c_str());
     }
     line("argument text:", r.argumentText);
+    if (!r.haveStat)
+        return;
+    const Stat& st = r.stat;
+    auto orNone = [](const std::string& v) { return v.empty() ? std::string("-") : v; };
+    line("file exists:", st.fileExists ? "yes" : "no");
+    line("location found:", st.locationExists ? "yes" : "no");
+    if (st.haveBase) {
+        line("absolute form:", st.absolute);
+        line("relative form:", st.relative);
+    }
+    line("short form:", st.shortForm);
+    line("long form:", st.longForm);
+    line("drive label:", st.label);
+    line("size:", st.sizeKnown ? std::to_string(st.size) : "-");
+    line("created:", orNone(st.created));
+    line("accessed:", orNone(st.accessed));
+    line("written:", orNone(st.written));
 }
 
 } // namespace
 
 int RunPath(const Args& args) {
     bool dir = false, withArgs = false, json = false, self = false, haveText = false;
-    bool extraText = false;
-    std::string text;
+    bool extraText = false, stat = false, haveBase = false, missingBase = false;
+    std::string text, base;
     bool options = true;
-    for (const std::string& a : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (options && a == "--") {
             options = false;
         } else if (options && a == "--dir") {
@@ -176,6 +261,15 @@ int RunPath(const Args& args) {
             json = true;
         } else if (options && a == "--self") {
             self = true;
+        } else if (options && a == "--stat") {
+            stat = true;
+        } else if (options && a == "--base") {
+            if (i + 1 < args.size()) {
+                base = args[++i];
+                haveBase = true;
+            } else {
+                missingBase = true;
+            }
         } else if (options && a.size() > 2 && a.compare(0, 2, "--") == 0) {
             std::fprintf(stderr, "dbpftool path: unknown option '%s'\n", a.c_str());
             return 2;
@@ -186,9 +280,11 @@ int RunPath(const Args& args) {
             extraText = true;
         }
     }
-    if (extraText || self == haveText || (self && (dir || withArgs))) {
-        std::fprintf(stderr, "usage: dbpftool path [--dir] [--args] [--json] TEXT\n"
-                             "       dbpftool path [--json] --self\n");
+    if (extraText || self == haveText || (self && (dir || withArgs)) || missingBase ||
+        (haveBase && !stat)) {
+        std::fprintf(stderr,
+                     "usage: dbpftool path [--dir] [--args] [--json] [--stat [--base DIR]] TEXT\n"
+                     "       dbpftool path [--json] [--stat [--base DIR]] --self\n");
         return 2;
     }
 
@@ -202,6 +298,10 @@ int RunPath(const Args& args) {
                     "text too long to split (a path holds at most 259 characters, each part 255)");
 
     Report r = Describe(path);
+    if (stat) {
+        r.haveStat = true;
+        r.stat = DescribeFileSystem(path, haveBase ? &base : nullptr);
+    }
     if (json)
         PrintJson(r);
     else

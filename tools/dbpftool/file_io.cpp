@@ -88,7 +88,9 @@ void SetTempName(const std::string& name) {
     }
 }
 
-void ClearTempName() { g_tempNamed = 0; }
+void ClearTempName() {
+    g_tempNamed = 0;
+}
 
 extern "C" void RemoveTempAndDie(int sig) {
     if (g_tempNamed != 0) {
@@ -221,9 +223,8 @@ enum class Anonymous { kDone, kFailed, kUnsupported };
 
 // Writes into an unnamed file of `dir` and links it in under a temporary name only once it is
 // complete.
-Anonymous WriteAnonymous(const std::string& dir, const std::string& prefix,
-                         const std::string& path, const void* data, std::size_t size,
-                         std::string& error) {
+Anonymous WriteAnonymous(const std::string& dir, const std::string& prefix, const std::string& path,
+                         const void* data, std::size_t size, std::string& error) {
     const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // File systems without unnamed files, and kernels that do not know the flag.

@@ -121,8 +121,8 @@ BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileT
     if (!lpFileTime || !lpLocalFileTime)
         return FALSE;
     const std::uint64_t ticks = Ticks(*lpFileTime);
-    const time_t utc = static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) -
-                                           kEpochDifference);
+    const time_t utc =
+        static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDifference);
     struct tm t;
     if (!localtime_r(&utc, &t))
         return FALSE;

@@ -75,10 +75,10 @@ struct BreakdownCase {
 const BreakdownCase kBreakdown[] = {
     {0, 1601, 1, 1, 1, 0, 0, 0, 0},
     {116444736000000000ULL, 1970, 1, 4, 1, 0, 0, 0, 0},
-    {125963012967890000ULL, 2000, 2, 2, 29, 12, 34, 56, 789},   // leap day
-    {126444736000000000ULL, 2001, 9, 0, 9, 1, 46, 40, 0},       // a Sunday
+    {125963012967890000ULL, 2000, 2, 2, 29, 12, 34, 56, 789}, // leap day
+    {126444736000000000ULL, 2001, 9, 0, 9, 1, 46, 40, 0},     // a Sunday
     {94354847990000000ULL, 1899, 12, 0, 31, 23, 59, 59, 0},
-    {0x7FFFFFFFFFFFFFFFULL, 30828, 9, 4, 14, 2, 48, 5, 477},    // the largest accepted value
+    {0x7FFFFFFFFFFFFFFFULL, 30828, 9, 4, 14, 2, 48, 5, 477}, // the largest accepted value
 };
 
 TEST(FileTimeBreakdown, KnownValues) {
@@ -133,7 +133,7 @@ TEST(CTimeFromFields, FieldChecksRaiseFail) {
     ScopedTz tz("UTC0");
     struct {
         int y, mo, d, h, mi, s;
-    } bad[] = {{1899, 12, 31, 0, 0, 0}, {2020, 0, 1, 0, 0, 0}, {2020, 13, 1, 0, 0, 0},
+    } bad[] = {{1899, 12, 31, 0, 0, 0}, {2020, 0, 1, 0, 0, 0},  {2020, 13, 1, 0, 0, 0},
                {2020, 1, 0, 0, 0, 0},   {2020, 1, 32, 0, 0, 0}, {2020, 1, 1, 24, 0, 0},
                {2020, 1, 1, -1, 0, 0},  {2020, 1, 1, 0, 60, 0}, {2020, 1, 1, 0, 0, 60}};
     for (const auto& b : bad) {

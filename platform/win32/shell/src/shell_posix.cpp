@@ -58,7 +58,9 @@ LPSTR GetCommandLineA(void) {
     return const_cast<char*>(s_commandLine.c_str());
 }
 
-DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+// Weak: the resource stand-ins define the same function for module handles as well (with the
+// same answer for the null handle), and a binary that links both keeps theirs.
+__attribute__((weak)) DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     if (hModule || !lpFilename || nSize == 0)
         return 0;
     std::string path;
