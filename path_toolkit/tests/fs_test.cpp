@@ -289,8 +289,9 @@ TEST(CPathFileSystem, TheThreeTimes) {
 #ifdef _WIN32
     // Wine keeps no creation time of its own on Linux file systems.
     const bool bWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    if (!bWine)
+    if (!bWine) {
         EXPECT_EQ(created, time.GetTime());
+    }
     (void)before;
     (void)after;
 #else
