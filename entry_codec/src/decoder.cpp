@@ -28,6 +28,7 @@
 // everything and copies exactly; the result does not depend on where the hand-over happens.
 #include "codec_internal.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quorrin {
@@ -74,16 +75,20 @@ constexpr std::uint8_t kPeriodSpan[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff_t n) {
     const std::uint8_t* from = w - distance;
     std::uint8_t* const stop = w + n;
-    if (distance >= 16) {
-        // Most copies are at most 32 bytes long: two blocks without a loop test between them.
+    // Blocks taken straight from `from` are exact when the distance is at least 16 (each block
+    // reads only bytes written before it) and also when the copy does not overlap its source
+    // (distance >= n): then the bytes a block reads at or after w land at or after w + n, in the
+    // room beyond the command.
+    if (distance >= std::min<std::ptrdiff_t>(n, 16)) {
         Copy16(w, from);
-        Copy16(w + 16, from + 16);
-        w += 32;
-        from += 32;
-        while (w < stop) {
-            Copy16(w, from);
+        if (n > 16) {
             w += 16;
             from += 16;
+            do {
+                Copy16(w, from);
+                w += 16;
+                from += 16;
+            } while (w < stop);
         }
         return;
     }
@@ -121,11 +126,12 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     }
 }
 
-// The fields of a command as functions of its first byte b0 and the next three b1, b2, b3:
+// The fields of a command, for the fast path, as functions of its first byte b0 and the next
+// three b1, b2, b3 (read whatever the command's size; the fast path has them in the source):
 //   size      bytes of the command itself
 //   literals  literals + ((b1 >> 6) & literalsMask)
-//   length    length + (b3 & lengthMask); 0 for runs and end commands
-//   distance  distance + ((((b1 << 8) | b2) >> distanceShift) & distanceMask) + 1
+//   length    length + (b3 & lengthMask); 0 for literal runs, kEndMark for end commands
+//   distance  distance + ((((b1 << 8) | b2) >> distanceShift) & distanceMask) + 1; 1 for runs
 struct CommandFields {
     std::uint8_t size;
     std::uint8_t literals;
@@ -136,6 +142,9 @@ struct CommandFields {
     std::uint32_t distance;
     std::uint32_t distanceMask;
 };
+
+// Length field of end commands in the table; the fast path hands them to the careful loop.
+constexpr std::uint16_t kEndMark = 0xFFFF;
 
 struct CommandTable {
     CommandFields fields[256];
@@ -167,8 +176,8 @@ constexpr CommandTable MakeCommandTable() {
                  0xFFFF};
         } else if (b0 < 0xFC) { // literal run
             c = {1, static_cast<std::uint8_t>((b0 - 0xDF) * 4), 0, 0, 0, 0, 0, 0};
-        } else { // end command
-            c = {1, static_cast<std::uint8_t>(b0 - 0xFC), 0, 0, 0, 0, 0, 0};
+        } else { // end command: left to the careful loop (it may come first, with no output)
+            c = {1, 0, 0, 0, kEndMark, 0, 0, 0};
         }
     }
     return t;
@@ -256,7 +265,8 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
         const std::ptrdiff_t length = c.length + (p[3] & c.lengthMask);
         const std::ptrdiff_t distance =
             c.distance + ((((b1 << 8) | p[2]) >> c.distanceShift) & c.distanceMask) + 1;
-        if (literals > end - q - kWildRoom || literals + length > wend - w - kWildRoom) {
+        if (literals > end - q - kWildRoom || literals + length > wend - w - kWildRoom ||
+            length == kEndMark) {
             break;
         }
         Copy16(w, q);
@@ -267,13 +277,13 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
         }
         p = q + literals;
         w += literals;
-        if (length != 0) {
-            if (distance > w - destination) {
-                return 0;
-            }
-            WildCopyMatch(w, distance, length);
-            w += length;
+        // Literal runs come with length 0 and distance 1: their "copy" writes only into the
+        // room beyond the command, and saves a branch on the command kind.
+        if (distance > w - destination) {
+            return 0;
         }
+        WildCopyMatch(w, distance, length);
+        w += length;
     }
 
     for (;;) {

@@ -191,6 +191,18 @@ private:
         return candidate;
     }
 
+    // Newest entered position whose `width` leading bytes hash like those at p (or -1); p has
+    // at least `width` bytes left.
+    std::int32_t HeadOf(std::int32_t p, int width) const {
+        const std::int32_t* const head = width == 8 ? t_.head8 : t_.head4;
+        if (p + 8 <= size_) {
+            return head[LongHash(x_ + p, width, t_.longBits)];
+        }
+        std::uint8_t tail[8] = {};
+        std::memcpy(tail, x_ + p, static_cast<std::size_t>(size_ - p));
+        return head[LongHash(tail, width, t_.longBits)];
+    }
+
     std::int32_t FindMatch(std::int32_t best, std::int32_t i, std::int32_t n,
                            std::int32_t candidate);
     bool WriteCommand(std::int32_t start, std::int32_t matchPos, std::int32_t length);
@@ -241,53 +253,92 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
         q = next;
     }
 
-    // A match of best >= 3 bytes is held: only candidates sharing 4 (then 8) leading bytes can
-    // beat it. Walk the wider chain from its newest entry; candidates already seen cannot win
-    // again, so starting over costs nothing in the result.
+    // A match of best >= 3 bytes is held: only candidates q that share bytes 0..best with i can
+    // replace it, so in particular bytes off..best for off = best + 1 - width (width 4, or 8 once
+    // best >= 7). Those q lie on the wider chain of the position i + off, shifted back by off:
+    // position r = q + off has the same `width` bytes as i + off. That chain is much shorter
+    // than the chain of i when the byte that ended the held match is rare after the bytes
+    // before it. It only holds positions already entered (r <= i), so the candidates closer
+    // than off bytes are taken from i's own chain first; both lists run from the nearest
+    // candidate to the oldest, so candidates are examined in the plain walk's order. After a
+    // longer match is found the walk starts over on the chains for the new length, skipping the
+    // candidates already examined (every one at or above `bound`).
     const std::int32_t placeOfI = t_.place3[i & kChainMask];
     const std::int32_t oldest = i - kWindow; // at most the first candidate lies this far back
-    for (;;) {
-        const bool wide = best >= kLevel8From;
-        const std::int32_t* const chain = wide ? t_.chain8 : t_.chain4;
-        q = chain[i & kChainMask];
-        bool switchToWide = false;
-        while (q >= 0) {
-            if (q != candidate && q < floor) {
-                break; // beyond the window; everything further along is older still
+    std::int32_t bound = i;
+    enum class Step { kNext, kLonger, kStop };
+    // Examines candidate q (nearer candidates are all done) and says how the walk goes on.
+    auto examine = [&](std::int32_t at) {
+        const std::uint8_t* const there = x_ + at;
+        if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
+            // Its place in the 3-byte walk. Position 0 can only be reached here when i is
+            // exactly 131072, where its own record has been overwritten by i's; it is the
+            // first position of its hash.
+            const std::int32_t atPlace = at == candidate ? 0
+                                         : at == oldest  ? placeOfI - 2
+                                                        : placeOfI - t_.place3[at & kChainMask] - 1;
+            if (atPlace >= budget) {
+                return Step::kStop;
             }
-            const std::uint8_t* const there = x_ + q;
-            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
-                // Its place in the 3-byte walk. Position 0 can only be reached here when i is
-                // exactly 131072, where its own record has been overwritten by i's; it is the
-                // first position of its hash.
-                const std::int32_t qPlace = q == candidate ? 0
-                                            : q == oldest
-                                                ? placeOfI - 2
-                                                : placeOfI - t_.place3[q & kChainMask] - 1;
-                if (qPlace >= budget) {
-                    break;
+            if (there[best] == here[best] && there[best - 1] == here[best - 1]) {
+                const std::int32_t k = MatchLength(there, here, 3, longest);
+                if (k > best) {
+                    matchPos_ = at;
+                    best = k;
+                    bound = at;
+                    return k >= goodEnough || i + k == size_ ? Step::kStop : Step::kLonger;
                 }
-                if (there[best] == here[best] && there[best - 1] == here[best - 1]) {
-                    const std::int32_t k = MatchLength(there, here, 3, longest);
-                    if (k > best) {
-                        matchPos_ = q;
-                        best = k;
-                        if (k >= goodEnough || i + k == size_) {
-                            return k;
-                        }
-                        if (!wide && best >= kLevel8From) {
-                            switchToWide = true;
-                            break;
-                        }
-                    }
+            }
+        }
+        return Step::kNext;
+    };
+    for (;;) {
+        const int width = best >= kLevel8From ? 8 : 4;
+        const std::int32_t* const chain = width == 8 ? t_.chain8 : t_.chain4;
+        const std::int32_t off = best + 1 - width;
+        Step step = Step::kNext;
+        // Candidates closer than off bytes, on i's own chain.
+        q = bound > i - off ? chain[i & kChainMask] : -1;
+        while (q > i - off) {
+            if (q < bound) {
+                if (q != candidate && q < floor) {
+                    return best;
+                }
+                step = examine(q);
+                if (step != Step::kNext) {
+                    break;
                 }
             }
             if (q <= oldest) {
-                break; // the entry of this position belongs to a newer one now
+                return best;
             }
             q = chain[q & kChainMask];
         }
-        if (!switchToWide) {
+        if (step == Step::kStop) {
+            return best;
+        }
+        if (step == Step::kLonger) {
+            continue;
+        }
+        // The rest on the chain of i + off.
+        std::int32_t r = HeadOf(i + off, width);
+        while (r >= 0) {
+            q = r - off;
+            if (q < bound) {
+                if (q != candidate && q < floor) {
+                    return best;
+                }
+                step = examine(q);
+                if (step != Step::kNext) {
+                    break;
+                }
+            }
+            if (r <= oldest) {
+                return best;
+            }
+            r = chain[r & kChainMask];
+        }
+        if (step != Step::kLonger) {
             return best;
         }
     }
@@ -397,7 +448,12 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
     const std::int32_t size = static_cast<std::int32_t>(sourceLength);
     const std::size_t positions = std::min<std::size_t>(sourceLength, kWindow);
-    const unsigned longBits = sourceLength >= 32768 ? 14 : sourceLength >= 4096 ? 12 : 10;
+    // About one 4- and 8-byte head entry per position of the window (at most 65536 each): fewer
+    // would fill the wider chains with positions whose bytes differ.
+    unsigned longBits = 10;
+    while ((std::size_t{1} << longBits) < positions && longBits < 16) {
+        ++longBits;
+    }
     const std::size_t longEntries = std::size_t{1} << longBits;
     WorkTables tables(allocator, 2 * kHashSize + 2 * longEntries, 4 * positions);
     if (!tables.ok()) {
