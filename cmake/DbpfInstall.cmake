@@ -70,6 +70,12 @@ if(TARGET dbpftool)
   install(TARGETS dbpftool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# The 32-bit Windows build shares the compiler's runtime DLLs between its modules (see the top
+# level); they go beside the libraries.
+if(DBPF_RUNTIME_DLLS)
+  install(FILES ${DBPF_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
 # What a client of each library links besides the library: CMake target names (config file)
 # and linker flags (pkg-config).
 if(WIN32)

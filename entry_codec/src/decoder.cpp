@@ -17,15 +17,15 @@
 //
 // Fast path. While a command, its literals and 16 bytes more fit in both buffers, the decoder
 // copies in fixed 8- and 16-byte blocks that may run past the end of the command ("wild"
-// copies): literals in 16-byte blocks, copies of distance 16 or more in 16-byte blocks, of
-// distance 8 to 15 in 8-byte blocks, and shorter distances by writing their first 8 bytes one at
-// a time and then 8-byte blocks taken from the nearest multiple of the distance at least 8 bytes
-// back (which holds the same bytes, as the copy repeats with that period). Every block reads only
-// bytes that are already final, and the bytes written beyond the command lie inside the output
-// buffer and are written again, correctly, by the following commands before anything reads them.
-// Only the distance test remains per command: the others cannot fail while the room lasts. The
-// first command that lacks the room is handed, unconsumed, to the careful loop, which tests
-// everything and copies exactly; the result does not depend on where the hand-over happens.
+// copies): literals in 16-byte blocks; copies in 16-byte blocks when the distance is at least 16
+// or the copy does not overlap its source; shorter distances below 8 by writing a 16-byte pattern
+// of the period at steps that are multiples of it; distances 8 to 15 in 8-byte blocks. Every
+// block reads only bytes that are already final where it matters, and the bytes written beyond
+// the command lie inside the output buffer and are written again, correctly, by the following
+// commands before anything reads them. Only the distance test remains per command: the others
+// cannot fail while the room lasts. The first command that lacks the room, and every end command,
+// is handed unconsumed to the careful loop, which tests everything and copies exactly; the result
+// does not depend on where the hand-over happens.
 #include "codec_internal.h"
 
 #include <algorithm>
@@ -34,9 +34,9 @@
 namespace quorrin {
 namespace {
 
-// Room the fast path keeps beyond a command in both buffers: block copies pass the end of their
-// command by at most 29 bytes (a 3-byte copy done as two 16-byte blocks).
-constexpr std::ptrdiff_t kWildRoom = 32;
+// Room the fast path keeps beyond a command in both buffers: block reads and writes pass the end
+// of their command by at most 16 bytes (a literal run's empty copy writes one 16-byte block).
+constexpr std::ptrdiff_t kWildRoom = 16;
 
 inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
     std::memcpy(to, from, 8);
@@ -95,7 +95,8 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     if (distance < 8) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
         // The output repeats the `distance` bytes before w. Build its first 16 bytes in two
-        // words and write them at steps that are multiples of the distance.
+        // words (the loaded bytes past the period, in the room after w, are masked off) and
+        // write them at steps that are multiples of the distance.
         const unsigned bits = 8 * static_cast<unsigned>(distance);
         const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
         const std::uint64_t period = Load64(from) & mask;

@@ -31,17 +31,18 @@
 // the first `budget` of the chain (and inside the window) match longest, and on their order. Once
 // a match of `best` bytes is held, only candidates that share at least best + 1 leading bytes with
 // position i can replace it. So besides the 3-byte chains the compressor keeps two more chains of
-// the same positions, keyed by hashes of 4 and of 8 leading bytes: with best >= 3 it walks the
-// 4-byte chain, with best >= 7 the 8-byte chain, and skips every candidate of the 3-byte chain
-// that could not win anyway. The budget still counts places in the 3-byte chain: every position
-// also records how many positions with its 3-byte hash came before it, so the place of a
-// candidate q in the walk from i is count(i) - count(q) - 1. Candidates are visited in the same
-// order (newest first) and replaced only by strictly longer ones, so the result is the same.
+// the same positions, keyed by hashes of 4 and of 8 leading bytes, and with best >= 3 it walks
+// only candidates that share the last 4 (best >= 7: 8) of those best + 1 bytes, found on the wider
+// chain of the position where those bytes start (see FindMatch). The budget still counts places
+// in the 3-byte chain: every position also records how many positions with its 3-byte hash came
+// before it, so the place of a candidate q in the walk from i is count(i) - count(q) - 1.
+// Candidates are visited in the same order (newest first) and replaced only by strictly longer
+// ones, so the result is the same.
 //
 // Work tables. The 3-byte head table has 65536 entries whatever the input size; filling it with
 // -1 costs more than compressing a small entry, so for small inputs only the entries of the
 // hashes that occur in the input are reset. The per-position tables need one entry per position
-// up to 131072; the 4- and 8-byte head tables are sized by the input.
+// up to 131072; the 4- and 8-byte head tables are sized by the input (up to 65536 entries each).
 #include "codec_internal.h"
 
 #include <algorithm>

@@ -338,4 +338,111 @@ TEST(QuorrinDecoder, ReadsAndWritesStopAtBufferEnds) {
 }
 #endif
 
+// Builds an entry around one copy: `head` literals (a multiple of 4), the copy (`literals` more
+// literals, then `length` bytes from `distance` back, in the smallest command kind that holds it),
+// optionally a 3-byte fill, then `tail` literals. `expected` receives the output, made byte by
+// byte.
+Bytes CopyEntry(int head, int literals, int length, int distance, bool fill, int tail, Rng& rng,
+                Bytes& expected) {
+    Bytes commands;
+    expected.clear();
+    auto literalRuns = [&](int count) { // runs of 4..112; returns the 0..3 left over
+        while (count >= 4) {
+            const int run = std::min(count / 4, 28) * 4;
+            commands.push_back(static_cast<std::uint8_t>(0xDF + run / 4));
+            for (int j = 0; j < run; ++j) {
+                commands.push_back(rng.Byte());
+                expected.push_back(commands.back());
+            }
+            count -= run;
+        }
+        return count;
+    };
+    auto copy = [&](int lit, int len, int dist) {
+        const int d = dist - 1;
+        if (len <= 10 && dist <= 1024) {
+            commands.push_back(
+                static_cast<std::uint8_t>(((d >> 3) & 0x60) + ((len - 3) << 2) + lit));
+            commands.push_back(static_cast<std::uint8_t>(d));
+        } else if (len <= 67 && dist <= 16384) {
+            commands.push_back(static_cast<std::uint8_t>(0x80 + len - 4));
+            commands.push_back(static_cast<std::uint8_t>((lit << 6) + (d >> 8)));
+            commands.push_back(static_cast<std::uint8_t>(d));
+        } else {
+            commands.push_back(
+                static_cast<std::uint8_t>(0xC0 + (((len - 5) >> 8) << 2) + ((d >> 16) << 4) + lit));
+            commands.push_back(static_cast<std::uint8_t>(d >> 8));
+            commands.push_back(static_cast<std::uint8_t>(d));
+            commands.push_back(static_cast<std::uint8_t>(len - 5));
+        }
+        for (int j = 0; j < lit; ++j) {
+            commands.push_back(rng.Byte());
+            expected.push_back(commands.back());
+        }
+        for (int j = 0; j < len; ++j) {
+            expected.push_back(expected[expected.size() - static_cast<std::size_t>(dist)]);
+        }
+    };
+    literalRuns(head);
+    copy(literals, length, distance);
+    if (fill) {
+        copy(0, 3, 1);
+    }
+    const int last = literalRuns(tail);
+    commands.push_back(static_cast<std::uint8_t>(0xFC + last));
+    for (int j = 0; j < last; ++j) {
+        commands.push_back(rng.Byte());
+        expected.push_back(commands.back());
+    }
+    return MakeEntry(commands, static_cast<std::uint32_t>(expected.size()));
+}
+
+// Copies of every distance class (pattern repeats below 8, 8-byte blocks below 16, 16-byte
+// blocks above, overlapping or not) and lengths around the block sizes, placed at every
+// distance from the end of the output and of the source: far from the ends the decoder takes
+// its block-copy path, near them the exact one, and the hand-over happens in between. The
+// output must equal the byte-by-byte model in both modes, for every cut near the end, and
+// nothing may be read or written past either buffer.
+TEST(QuorrinDecoder, CopiesOfEveryDistanceNearTheEnds) {
+    Rng rng(31);
+    const int lengths[] = {3, 4, 5, 7, 8, 9, 10, 11, 15, 16, 17, 31, 32, 33, 67, 68, 100, 1028};
+    const int tails[] = {0, 1, 2, 3, 5, 13, 30, 37, 60};
+    for (int distance = 1; distance <= 40; ++distance) {
+        for (int length : lengths) {
+            for (int tail : tails) {
+                const int head = (std::max(distance, 4) + 3) / 4 * 4 + (tail % 2) * 40;
+                const int literals = (distance + length) % 4;
+                Bytes expected;
+                const Bytes entry =
+                    CopyEntry(head, literals, length, distance, tail % 3 == 1, tail, rng, expected);
+                SCOPED_TRACE(testing::Message() << "distance " << distance << " length " << length
+                                                << " tail " << tail);
+                const int size = static_cast<int>(expected.size());
+                Bytes out;
+                ASSERT_EQ(DecodeGuarded(entry, static_cast<int>(entry.size()), size, 0, &out), 1);
+                ASSERT_TRUE(out == expected);
+                for (int wanted = std::max(0, size - 48); wanted < size; ++wanted) {
+                    ASSERT_EQ(DecodeGuarded(entry, static_cast<int>(entry.size()), wanted, 1, &out),
+                              1);
+                    ASSERT_TRUE(std::equal(out.begin(), out.end(), expected.begin()));
+                }
+#ifndef _WIN32
+                GuardedRegion src(entry.size());
+                GuardedRegion dst(expected.size());
+                ASSERT_TRUE(src.ok() && dst.ok());
+                std::memcpy(src.Tail(entry.size()), entry.data(), entry.size());
+                for (int partial : {0, 1}) {
+                    std::uint8_t* d = dst.Tail(expected.size());
+                    std::memset(d, kFill, expected.size());
+                    ASSERT_EQ(DecompressPackage(src.Tail(entry.size()),
+                                                static_cast<int>(entry.size()), d, size, partial),
+                              1);
+                    ASSERT_EQ(std::memcmp(d, expected.data(), expected.size()), 0);
+                }
+#endif
+            }
+        }
+    }
+}
+
 } // namespace

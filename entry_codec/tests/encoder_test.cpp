@@ -340,6 +340,64 @@ TEST(QuorrinEncoder, SameBytesAsReference) {
     }
 }
 
+// Inputs that make the match search skip most of its candidates: thousands of records sharing
+// a 12-byte prefix (the search budget runs out while skipping), short periodic bursts (the
+// longest match grows while near candidates remain), and a repeated block on both sides of
+// the window edge. The tuned search must still pick exactly the reference's matches.
+TEST(QuorrinEncoder, SameBytesAsReferenceWhereSearchesSkip) {
+    std::vector<Bytes> inputs;
+    Rng rng(77);
+    for (int tailBytes : {2, 4, 9}) {
+        Bytes records;
+        for (int k = 0; k < 6000; ++k) {
+            for (const std::uint8_t b : Hex("FF FF 00 00 8C 03 66 01 02 00 00 80")) {
+                records.push_back(b);
+            }
+            for (int j = 0; j < tailBytes; ++j) {
+                records.push_back(static_cast<std::uint8_t>(rng.Below(tailBytes == 2 ? 3 : 256)));
+            }
+        }
+        inputs.push_back(records);
+    }
+    Bytes bursts;
+    while (bursts.size() < 120000) {
+        const Bytes text = Generate(Kind::kText, 20 + rng.Below(200), rng.Next());
+        bursts.insert(bursts.end(), text.begin(), text.end());
+        const std::size_t period = 1 + rng.Below(9);
+        const std::size_t length = 5 + rng.Below(40);
+        const std::size_t from = bursts.size() - period;
+        for (std::size_t j = 0; j < length; ++j) {
+            bursts.push_back(bursts[from + j]);
+        }
+    }
+    inputs.push_back(bursts);
+    for (std::size_t shift : {0, 1, 2, 5}) {
+        Bytes edge = Generate(Kind::kRecords, 140000, shift + 1);
+        const Bytes block = Generate(Kind::kText, 3000, 9);
+        Put(edge, 1000, block, block.size());
+        Put(edge, 1000 + 131072 - 7 + shift, block, block.size());
+        Put(edge, 1000 + 131072 + 3000 + shift, block, 40);
+        inputs.push_back(edge);
+    }
+    for (const Bytes& input : inputs) {
+        SCOPED_TRACE(input.size());
+        Bytes mine(input.size() - 1);
+        Bytes theirs(input.size() - 1);
+        int mySize = -1;
+        int theirSize = -1;
+        ASSERT_EQ(CompressPackage(input.data(), static_cast<unsigned>(input.size()), mine.data(),
+                                  &mySize),
+                  1);
+        ASSERT_EQ(ReferenceCompress(input.data(), static_cast<std::uint32_t>(input.size()),
+                                    theirs.data(), &theirSize),
+                  1);
+        ASSERT_EQ(mySize, theirSize);
+        mine.resize(static_cast<std::size_t>(mySize));
+        theirs.resize(static_cast<std::size_t>(theirSize));
+        ASSERT_TRUE(mine == theirs);
+    }
+}
+
 TEST(QuorrinEncoder, SampleExports) {
     EXPECT_EQ(fnQuorrin(), 42);
     EXPECT_EQ(nQuorrin, 0);

@@ -34,6 +34,16 @@
 
 #include <platform/afx.h>
 
+// <windows.h> without WIN32_LEAN_AND_MEAN brings the common-dialog macro GetFileTitle, which
+// would rename the member below to GetFileTitleA. The class is declared with the macro out of
+// the way, and GetFileTitleA forwards for clients that include the dialogs after this header.
+#if defined(_WIN32)
+#include <windows.h>
+#ifdef GetFileTitle
+#undef GetFileTitle
+#endif
+#endif
+
 #if defined(_WIN32)
 #ifdef CORVANE_BUILD
 #define CORVANE_API __declspec(dllexport)
@@ -121,6 +131,9 @@ public:
     // Drive followed by directory: C:\dir\sub\.
     CString GetLocation();
     CString GetFileTitle();
+#if defined(_WIN32)
+    CString GetFileTitleA() { return GetFileTitle(); }
+#endif
     // Title followed by GetExtension(): file.txt.
     CString GetFileName();
     // "." and the extension name, or empty.
