@@ -44,6 +44,13 @@ inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
 inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
     std::memcpy(to, from, 16);
 }
+// A 16-byte block whose source and target may overlap (a copy shorter than its distance, which
+// is below 16): read whole, then written.
+inline void Move16(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint8_t block[16];
+    std::memcpy(block, from, 16);
+    std::memcpy(to, block, 16);
+}
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
     std::uint64_t v;
@@ -80,7 +87,7 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     // (distance >= n): then the bytes a block reads at or after w land at or after w + n, in the
     // room beyond the command.
     if (distance >= std::min<std::ptrdiff_t>(n, 16)) {
-        Copy16(w, from);
+        Move16(w, from);
         if (n > 16) {
             w += 16;
             from += 16;

@@ -2,19 +2,16 @@
 // on Windows (under Wine here); paths come from the temporary directory of each platform.
 #include <corvane.h>
 
+#include <dbpf_test_support.h>
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #ifdef _WIN32
-#include <process.h>
 #include <windows.h>
-#define getpid _getpid
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,59 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ScopedTz {
-public:
-    explicit ScopedTz(const char* tz) {
-        const char* old = std::getenv("TZ");
-        m_hadOld = old != nullptr;
-        if (old)
-            m_old = old;
-        Set(tz);
-    }
-    ~ScopedTz() { Set(m_hadOld ? m_old.c_str() : nullptr); }
-
-private:
-    static void Set(const char* tz) {
-#ifdef _WIN32
-        _putenv_s("TZ", tz ? tz : "");
-        _tzset();
-#else
-        if (tz)
-            setenv("TZ", tz, 1);
-        else
-            unsetenv("TZ");
-        tzset();
-#endif
-    }
-    bool m_hadOld = false;
-    std::string m_old;
-};
-
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        m_path = fs::temp_directory_path() /
-                 ("dbpf_corvane_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(m_path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    std::string Text(const std::string& name = "") const {
-        return (name.empty() ? m_path : m_path / name).string();
-    }
-
-private:
-    fs::path m_path;
-};
-
-std::string MakeFile(const TempDir& dir, const std::string& name, const std::string& bytes) {
-    std::string path = dir.Text(name);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
+using dbpf_test::ScopedTz;
+using dbpf_test::TempDir;
 
 // Seconds since 1970 as a FILETIME.
 FILETIME FileTimeOf(long long seconds) {
@@ -179,7 +125,7 @@ TEST(CPathConversions, RelativeForm) {
 
 TEST(CPathFileSystem, ExistenceOfFilesAndLocations) {
     TempDir dir;
-    std::string file = MakeFile(dir, "x.txt", "abc");
+    std::string file = dir.Write("x.txt", "abc");
     CPath path(file.c_str(), 0, 0);
     EXPECT_EQ(1, path.ExistFile());
     EXPECT_EQ(1, path.ExistLocation());
@@ -207,7 +153,7 @@ TEST(CPathFileSystem, ExistenceOfFilesAndLocations) {
 
 TEST(CPathFileSystem, ShortAndLongForms) {
     TempDir dir;
-    std::string file = MakeFile(dir, "a long name.text", "abc");
+    std::string file = dir.Write("a long name.text", "abc");
     CPath path(file.c_str(), 0, 0);
     CString strShort = path.GetShortPath();
     CString strLong = path.GetLongPath();
@@ -223,7 +169,7 @@ TEST(CPathFileSystem, ShortAndLongForms) {
 
 TEST(CPathFileSystem, SizeAboveFourGigabytes) {
     TempDir dir;
-    std::string file = MakeFile(dir, "sparse.bin", "");
+    std::string file = dir.Write("sparse.bin", "");
     // Sparse where the file system allows: nothing near 5 GiB is written.
     std::error_code ec;
     fs::resize_file(file, 5368709120ULL, ec);
@@ -270,7 +216,7 @@ TEST(CPathFileSystem, TheThreeTimes) {
         GTEST_SKIP() << "the system time zone is not UTC";
     TempDir dir;
     const long long before = static_cast<long long>(std::time(nullptr));
-    std::string file = MakeFile(dir, "times.txt", "abc");
+    std::string file = dir.Write("times.txt", "abc");
     const long long created = 1262304000;  // 2010-01-01
     const long long accessed = 1625140800; // 2021-07-01 12:00
     const long long written = 1577836800;  // 2020-01-01
@@ -308,7 +254,7 @@ TEST(CPathFileSystem, FileTimesOutsideTheCalendarRangeRaise) {
     if (!SystemZoneIsUtc())
         GTEST_SKIP() << "the system time zone is not UTC";
     TempDir dir;
-    std::string file = MakeFile(dir, "old.txt", "abc");
+    std::string file = dir.Write("old.txt", "abc");
     ASSERT_TRUE(SetTimes(file, -315619200, -315619200, -315619200)); // 1960-01-01
     CPath path(file.c_str(), 0, 0);
     CTime time;
@@ -338,7 +284,7 @@ TEST(CPathDriveLabel, KindsOfPathWithoutAsking) {
 
 TEST(CPathDriveLabel, RootOfTheTemporaryDirectory) {
     TempDir dir;
-    CPath path(MakeFile(dir, "x.txt", "").c_str(), 0, 0);
+    CPath path(dir.Write("x.txt", "").c_str(), 0, 0);
     // Whatever the volume's label, a second call agrees with the first.
     CString strFirst = path.GetDriveLabel(0);
     EXPECT_STREQ(strFirst, path.GetDriveLabel(0));

@@ -2,6 +2,8 @@
 // their parser.
 #include <talmoor.h>
 
+#include <dbpf_test_support.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,24 +12,15 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 
-int g_boxes = 0;
-std::string g_boxText;
+dbpf_test::MessageBoxLog g_box;
 
 } // namespace
 
 // The parser's message boxes come here (the library finds it in this executable).
 extern "C" AFX_CLIENT_EXPORT int AfxMessageBoxHook(const char* lpszText, UINT, UINT) {
-    ++g_boxes;
-    g_boxText = lpszText;
-    return IDOK;
+    return g_box.Record(lpszText, IDOK);
 }
 
 namespace {
@@ -53,14 +46,7 @@ template <int ID> void RecordAndSkipLine(CStdioFile* pFile) {
 }
 
 std::string WriteTemp(const std::string& name, const std::string& bytes) {
-    std::string path = ::testing::TempDir() + "talmoor_test_" + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr) << path;
-    if (f != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
+    return dbpf_test::WriteTempFile("talmoor_test_" + name, bytes);
 }
 
 std::string Feed(CParser& parser, const std::string& input) {
@@ -74,7 +60,7 @@ class ParserTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_calls.clear();
-        g_boxes = 0;
+        g_box.count = 0;
     }
 };
 
@@ -195,7 +181,7 @@ TEST_F(ParserTest, ParseFileGivesHandlersTheOpenFile) {
     g_calls.clear();
     Feed(parser, "ab");
     EXPECT_EQ(g_calls, (std::vector<Call>{{1, false}}));
-    EXPECT_EQ(g_boxes, 0);
+    EXPECT_EQ(g_box.count, 0);
 }
 
 TEST_F(ParserTest, HandlerReadingTheLineHidesItsTokens) {
@@ -253,28 +239,24 @@ TEST_F(ParserTest, PartialMatchesSurviveTheEndOfAScanButNotItsStart) {
 }
 
 TEST_F(ParserTest, UnopenableFileShowsOneBoxAndKeepsProgress) {
-    const std::string missing = ::testing::TempDir() + "talmoor_test_missing";
+    const std::string missing = dbpf_test::TempPath("talmoor_test_missing");
     std::remove(missing.c_str());
     CParser parser;
     ASSERT_EQ(parser.Add(1, "ab", Record<1>), 1);
     EXPECT_EQ(parser.CheckForToken('a'), 0);
     EXPECT_EQ(parser.ParseFile(missing.c_str()), 0);
-    EXPECT_EQ(g_boxes, 1);
-    EXPECT_NE(g_boxText.find(missing), std::string::npos) << g_boxText;
-    EXPECT_GT(g_boxText.size(), missing.size() + 2) << g_boxText;
+    EXPECT_EQ(g_box.count, 1);
+    EXPECT_NE(g_box.text.find(missing), std::string::npos) << g_box.text;
+    EXPECT_GT(g_box.text.size(), missing.size() + 2) << g_box.text;
     EXPECT_EQ(parser.CheckForToken('b'), 1);
     EXPECT_EQ(parser.ParseFile(nullptr), 0);
-    EXPECT_EQ(g_boxes, 2);
+    EXPECT_EQ(g_box.count, 2);
 }
 
 // A read error inside the library's scan reaches this executable as the platform's file
 // exception (on Windows: thrown in the DLL, caught here), and the parser's file is closed.
 void PullTheRug(CStdioFile* pFile) {
-#ifdef _WIN32
-    CloseHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pFile->m_pStream))));
-#else
-    ::close(fileno(pFile->m_pStream));
-#endif
+    dbpf_test::PullTheRug(pFile->m_pStream);
 }
 
 TEST_F(ParserTest, ReadErrorReachesTheCallerAndClosesTheFile) {
@@ -297,7 +279,7 @@ TEST_F(ParserTest, ReadErrorReachesTheCallerAndClosesTheFile) {
     EXPECT_EQ(g_calls, (std::vector<Call>{{2, false}}));
     EXPECT_EQ(parser.ParseFile(small.c_str()), 1);
     EXPECT_EQ(g_calls.back(), (Call{2, true}));
-    EXPECT_EQ(g_boxes, 0);
+    EXPECT_EQ(g_box.count, 0);
 }
 
 void Throw(CStdioFile*) {
@@ -313,7 +295,7 @@ TEST_F(ParserTest, HandlerExceptionPassesThroughWithCountersCleared) {
     EXPECT_EQ(Feed(parser, "k"), "0 "); // "bo" was cleared by the completion of "om"
     // The file was closed on the way out, so the next scan opens it again (and throws again).
     EXPECT_THROW(parser.ParseFile(path.c_str()), int);
-    EXPECT_EQ(g_boxes, 0);
+    EXPECT_EQ(g_box.count, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -382,7 +364,7 @@ TEST_F(ParserTest, HandlerMayScanOrCloseTheFile) {
     // The nested scan could not open the file in use (one box, result 0); the outer scan went
     // on until the handler of "stop" closed the file.
     EXPECT_EQ(g_nested, (std::vector<int>{0}));
-    EXPECT_EQ(g_boxes, 1);
+    EXPECT_EQ(g_box.count, 1);
     EXPECT_EQ(g_calls, (std::vector<Call>{{2, true}, {2, true}}));
 }
 

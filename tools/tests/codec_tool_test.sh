@@ -2,19 +2,11 @@
 # dbpftool compress / decompress / info / demo: round trips through files, partial expansion,
 # exit statuses, and no output file after any failure.
 #   codec_tool_test.sh DBPFTOOL SAMPLES WORKDIR
-set -u
-tool=$1
+. "$(dirname "$0")/common.sh"
 samples=$2
-work=$3
-rm -rf "$work"
-mkdir -p "$work"
+new_work_dir "$3"
 cd "$work" || exit 1
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 # expect STATUS COMMAND...: runs the command and checks its exit status.
 expect() {
   local want=$1
@@ -75,8 +67,4 @@ expect 2 "$tool" info
 expect 0 "$tool" demo "$samples"
 grep -q "all entries expanded back" out.txt || fail "demo did not verify every entry"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "codec tool: all checks passed"
+finish "codec tool"

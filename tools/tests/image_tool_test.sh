@@ -3,19 +3,11 @@
 # module's resources, --png output that reads back with the same size, and the failures
 # (undecodable file, missing resource, unopenable module, usage) with no output file left.
 #   image_tool_test.sh DBPFTOOL IMAGEDIR MODULE WORKDIR
-set -u
-tool=$1
+. "$(dirname "$0")/common.sh"
 images=$2
 module=$3
-work=$4
-rm -rf "$work"
-mkdir -p "$work"
+new_work_dir "$4"
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 expect() { # description, expected output, command...
   local what=$1 want=$2
   shift 2
@@ -54,5 +46,4 @@ status "no input" 2 "$tool" image
 status "unknown option" 2 "$tool" image --bogus "$images/alpha.png"
 status "incomplete --resource" 2 "$tool" image "$module" --resource LOGO
 
-[ "$failures" -eq 0 ] && echo "image tool: all checks passed"
-exit $((failures != 0))
+finish "image tool"

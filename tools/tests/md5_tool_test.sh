@@ -3,18 +3,9 @@
 # names, output that `md5sum -c` accepts, standard input, and the failures (missing file,
 # directory, file over the 2^31 - 1 byte limit, no arguments).
 #   md5_tool_test.sh DBPFTOOL WORKDIR
-set -u
-tool=$1
-work=$2
-rm -rf "$work"
-mkdir -p "$work"
+. "$(dirname "$0")/common.sh"
+new_work_dir "$2"
 cd "$work" || exit 1
-
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 
 # Files on both sides of every padding and block boundary, plus larger ones.
 files=()
@@ -69,8 +60,4 @@ rm -f huge
 rc=$?
 [ "$rc" -eq 2 ] || fail "exit status $rc without arguments (want 2)"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "dbpftool md5: all checks passed"
+finish "dbpftool md5"

@@ -2,21 +2,11 @@
 # dbpftool path --stat: existence, conversions against --base, size and times of files this
 # script makes, JSON that parses, usage errors.
 #   path_stat_tool_test.sh DBPFTOOL WORKDIR
-set -u
-tool=$1
-work=$2
-fail=0
-check() { # description, expected, actual
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; fail=1
-  fi
-}
-field() { # label, output: the value after "label:"
-  printf '%s\n' "$2" | sed -n "s/^$1: *//p" | head -n 1
-}
+. "$(dirname "$0")/common.sh"
 export TZ=UTC0
 
-rm -rf "$work" && mkdir -p "$work/base/sub"
+new_work_dir "$2"
+mkdir -p "$work/base/sub"
 printf 'twelve bytes' > "$work/base/sub/f.txt"
 touch -m -d '2020-01-02 03:04:05 UTC' "$work/base/sub/f.txt"
 touch -a -d '2021-07-01 12:00:00 UTC' "$work/base/sub/f.txt"
@@ -53,4 +43,4 @@ check "--base without --stat" '2' "$?"
 check "--base without a directory" '2' "$?"
 
 rm -rf "$work"
-exit $fail
+finish "dbpftool path --stat"

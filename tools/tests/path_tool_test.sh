@@ -1,17 +1,7 @@
 #!/usr/bin/env bash
 # dbpftool path: the parts of a few paths and command lines, JSON that parses, exit statuses.
 #   path_tool_test.sh DBPFTOOL
-set -u
-tool=$1
-fail=0
-check() { # description, expected, actual
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; fail=1
-  fi
-}
-field() { # label, output: the value after "label:"
-  printf '%s\n' "$2" | sed -n "s/^$1: *//p" | head -n 1
-}
+. "$(dirname "$0")/common.sh"
 
 out=$("$tool" path 'C:\dir\sub\file.tar.gz')
 check "drive" 'C:' "$(field drive "$out")"
@@ -47,4 +37,4 @@ check "too long: failure" 1 $rc
 check "too long: one line" 1 "$(printf '%s\n' "$err" | wc -l | tr -d ' ')"
 out=$("$tool" path -- -x); check "-- ends the options" '-x' "$(field title "$out")"
 
-exit $fail
+finish "dbpftool path"

@@ -5,18 +5,10 @@
 # compression. Whatever happens, no partial output file and no temporary file may remain: the
 # output is either absent or complete.
 #   robust_tool_test.sh DBPFTOOL WORKDIR
-set -u
-tool=$1
-work=$2
-rm -rf "$work"
-mkdir -p "$work"
+. "$(dirname "$0")/common.sh"
+new_work_dir "$2"
 cd "$work" || exit 1
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 temporaries() { find . -maxdepth 1 -name '.dbpftool-*' | wc -l; }
 
 # An entry that announces 16 MiB - 1 bytes but holds 10 bytes after its header: two literal
@@ -87,8 +79,4 @@ wait "$dead"
 cmp -s after.q reference.q || fail "compress after the kills differs"
 [ "$(temporaries)" -eq 0 ] || fail "stale temporary files not removed: $(ls -a)"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "robust tool: all checks passed"
+finish "robust tool"

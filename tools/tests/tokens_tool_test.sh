@@ -3,18 +3,10 @@
 # bytes), refusals reported before the scan with exit status 1, a token hidden after 0x1A, and
 # the failures (missing file, directory, no tokens, bad escape).
 #   tokens_tool_test.sh DBPFTOOL WORKDIR
-set -u
-tool=$1
-work=$2
-rm -rf "$work"
-mkdir -p "$work"
+. "$(dirname "$0")/common.sh"
+new_work_dir "$2"
 cd "$work" || exit 1
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 expect() { # name, expected status, expected stdout, expected stderr, command...
   local name=$1 status=$2 out=$3 err=$4
   shift 4
@@ -48,8 +40,4 @@ expect "directory" 1 "" "dbpftool: .: Is a directory" "$tool" tokens . ab
 expect "no tokens" 2 "" "usage: dbpftool tokens FILE TOKEN..." "$tool" tokens text.txt
 expect "bad escape" 2 "" 'dbpftool: tokens: bad escape in "\q"' "$tool" tokens text.txt '\q'
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "all dbpftool tokens checks passed"
+finish "dbpftool tokens"

@@ -1,47 +1,33 @@
 // CStdioFile text mode, positions, lines, open failures and read errors; AfxMessageBox hook.
 #include <platform/afx.h>
 
+#include <dbpf_test_support.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 
-int g_boxes = 0;
-std::string g_boxText;
+dbpf_test::MessageBoxLog g_box;
 
 } // namespace
 
 // Every AfxMessageBox of this process comes here instead of a real box.
 extern "C" AFX_CLIENT_EXPORT int AfxMessageBoxHook(const char* lpszText, UINT, UINT) {
-    ++g_boxes;
-    g_boxText = lpszText;
-    return 42;
+    return g_box.Record(lpszText, 42);
 }
 
 namespace {
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "afx_file_test_" + name;
+    return dbpf_test::TempPath("afx_file_test_" + name);
 }
 
 std::string WriteTemp(const std::string& name, const std::string& bytes) {
-    std::string path = TempPath(name);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr) << path;
-    if (f != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
+    return dbpf_test::WriteTempFile("afx_file_test_" + name, bytes);
 }
 
 // Everything Read delivers, one byte per call, with the position after each byte.
@@ -270,11 +256,7 @@ TEST(StdioFileOpen, OpensWithoutSharingAndDestructorCloses) {
 
 // Takes the OS file away from under the stream, so that the next refill of its buffer fails.
 void PullTheRug(CStdioFile& file) {
-#ifdef _WIN32
-    CloseHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.m_pStream))));
-#else
-    ::close(fileno(file.m_pStream));
-#endif
+    dbpf_test::PullTheRug(file.m_pStream);
 }
 
 TEST(StdioFileRead, ReadErrorThrowsFileException) {
@@ -321,10 +303,10 @@ TEST(FileException, GetErrorMessageCutsAndRefuses) {
 }
 
 TEST(MessageBoxHook, ReplacesTheDefaultBox) {
-    g_boxes = 0;
+    g_box.count = 0;
     EXPECT_EQ(AfxMessageBox("hello box"), 42);
-    EXPECT_EQ(g_boxes, 1);
-    EXPECT_EQ(g_boxText, "hello box");
+    EXPECT_EQ(g_box.count, 1);
+    EXPECT_EQ(g_box.text, "hello box");
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include <platform/afx.h>
 
+#include <dbpf_test_support.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,18 +10,9 @@
 
 namespace {
 
-// Runs f and reports whether it threw the invalid-argument exception (which it frees).
+// Runs f and reports whether it threw the invalid-argument exception (which is freed).
 template <class F> bool ThrowsInvalidArg(F f) {
-    try {
-        f();
-    } catch (CInvalidArgException* e) {
-        e->Delete();
-        return true;
-    } catch (CException* e) {
-        e->Delete();
-        return false;
-    }
-    return false;
+    return dbpf_test::ThrowsPointer<CInvalidArgException, CException>(f);
 }
 
 TEST(CString, CopiesAreIndependent) {

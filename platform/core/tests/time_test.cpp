@@ -2,43 +2,17 @@
 // for the real Windows functions as well (Windows build under Wine).
 #include <platform/afx.h>
 
+#include <dbpf_test_support.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
 namespace {
 
-// Sets TZ for the lifetime of the object and restores the earlier value.
-class ScopedTz {
-public:
-    explicit ScopedTz(const char* tz) {
-        const char* old = std::getenv("TZ");
-        m_hadOld = old != nullptr;
-        if (old)
-            m_old = old;
-        Set(tz);
-    }
-    ~ScopedTz() { Set(m_hadOld ? m_old.c_str() : nullptr); }
-
-private:
-    static void Set(const char* tz) {
-#ifdef _WIN32
-        _putenv_s("TZ", tz ? tz : "");
-        _tzset();
-#else
-        if (tz)
-            setenv("TZ", tz, 1);
-        else
-            unsetenv("TZ");
-        tzset();
-#endif
-    }
-    bool m_hadOld = false;
-    std::string m_old;
-};
+using dbpf_test::ScopedTz;
 
 FILETIME Ft(std::uint64_t ticks) {
     FILETIME ft;

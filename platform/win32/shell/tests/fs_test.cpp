@@ -6,24 +6,14 @@
 
 #include "path_text.h"
 
+#include <dbpf_test_support.h>
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
-
 namespace {
-
-namespace fs = std::filesystem;
 
 struct TextCase {
     const char* input;
@@ -187,38 +177,13 @@ TEST(PathRelativePathTo, TrailingBackslashOfTheBase) {
 }
 #endif
 
-// A directory of its own under the temporary directory, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        m_path = fs::temp_directory_path() /
-                 ("dbpf_fs_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(m_path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    // The path as the platform's functions take it.
-    std::string Text(const std::string& name = "") const {
-        fs::path p = name.empty() ? m_path : m_path / name;
-        return p.string();
-    }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using dbpf_test::TempDir;
+using dbpf_test::WriteBytes;
 
 TEST(FileSystemStandIns, ExistenceOfFilesAndDirectories) {
     TempDir dir;
     std::string file = dir.Text("x.txt");
-    WriteFile(file, "abc");
+    WriteBytes(file, "abc");
     EXPECT_TRUE(PathFileExistsA(file.c_str()));
     EXPECT_TRUE(PathFileExistsA(dir.Text().c_str()));
     EXPECT_FALSE(PathFileExistsA(dir.Text("missing.txt").c_str()));
@@ -241,7 +206,7 @@ TEST(FileSystemStandIns, ExistenceOfFilesAndDirectories) {
 TEST(FileSystemStandIns, ShortAndLongNames) {
     TempDir dir;
     std::string file = dir.Text("long name.text");
-    WriteFile(file, "abc");
+    WriteBytes(file, "abc");
     char buffer[MAX_PATH];
     DWORD n = GetLongPathNameA(file.c_str(), buffer, MAX_PATH);
     ASSERT_GT(n, 0u);
@@ -266,7 +231,7 @@ TEST(FileSystemStandIns, ShortAndLongNames) {
 TEST(FileSystemStandIns, OpenOnlyExistingFiles) {
     TempDir dir;
     std::string file = dir.Text("x.bin");
-    WriteFile(file, std::string(1000, 'z'));
+    WriteBytes(file, std::string(1000, 'z'));
     HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            0x27, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
