@@ -256,6 +256,7 @@ if(DBPF_BUILD_TESTS AND dbpf_installed AND EXISTS ${PROJECT_SOURCE_DIR}/tests/in
       -DLIBRARIES=${libraries}
       -DMODE=${run_mode}
       "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
+      "-DSANITIZE=${DBPF_SANITIZE}"
       -P ${PROJECT_SOURCE_DIR}/tests/install/run_install_test.cmake)
   set_tests_properties(install_tree PROPERTIES RUN_SERIAL TRUE)
 endif()

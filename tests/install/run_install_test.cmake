@@ -1,7 +1,8 @@
 # Installs a build into a scratch prefix and builds (and where possible runs) the client of
 # this directory against it.
 #   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=... [-DTOOLCHAIN=...]
-#         -DLIBRARIES=Quorrin,Nimbrel,... -DMODE=run|emulate|build [-DEMULATOR=...] -P <this>
+#         -DLIBRARIES=Quorrin,Nimbrel,... -DMODE=run|emulate|build [-DEMULATOR=...]
+#         [-DSANITIZE=address,undefined] -P <this>
 cmake_minimum_required(VERSION 3.20)
 
 function(step what)
@@ -48,6 +49,11 @@ message(STATUS "installed files: ok (${libs})")
 # pkg-config files only from the installation.
 set(args -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
          -DDbpfSuite_DIR=${prefix}/lib/cmake/DbpfSuite -DDBPF_CLIENT_LIBRARIES=${LIBRARIES})
+if(SANITIZE)
+  # Libraries built with sanitizers need the client linked with the same runtime.
+  list(APPEND args "-DCMAKE_CXX_FLAGS=-fsanitize=${SANITIZE}"
+                   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=${SANITIZE}")
+endif()
 if(TOOLCHAIN)
   list(APPEND args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
   set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
