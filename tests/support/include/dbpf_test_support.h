@@ -1,8 +1,8 @@
 // Helpers shared by the unit tests: a temporary directory removed with its contents, files
 // written in one call, a TZ setting for the lifetime of a scope, a read error provoked under a
 // stdio stream, a check of exceptions thrown as pointers, and a record of the message boxes a
-// test executable's hook is shown. Header-only;
-// the same code serves the native build and the Windows builds.
+// test executable's hook is shown. Header-only; the same code serves the native build and the
+// Windows builds.
 #pragma once
 
 #include <gtest/gtest.h>
