@@ -25,14 +25,16 @@ const Command kCommands[] = {
     {"md5", "FILE...", "print MD5 digests in the format of md5sum ('-' is stdin)", RunMd5},
 #endif
 #ifdef DBPF_TOOL_PATH
-    {"path", "[--dir] [--args] [--json] (TEXT | --self)",
-     "split a path or command line (--self: this tool's own) into its parts", RunPath},
+    {"path", "[--dir] [--args] [--json] [--stat [--base DIR]] (TEXT | --self)",
+     "split a path or command line (--self: this tool's own) into its parts; --stat adds "
+     "what the file system says about it",
+     RunPath},
 #endif
 #ifdef DBPF_TOOL_TOKENS
     {"tokens", "FILE TOKEN...", "report every token completed while scanning FILE", RunTokens},
 #endif
 #ifdef DBPF_TOOL_VERSION
-    {"version", "FILE", "show the version resource of a module", RunVersion},
+    {"version", "[--json] FILE", "show the version resource of a module", RunVersion},
 #endif
 #ifdef DBPF_TOOL_IMAGE
     {"image", "FILE | MODULE --resource NAME|#ID TYPE|#ID [--png OUT]",
