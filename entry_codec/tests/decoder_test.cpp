@@ -121,6 +121,20 @@ const DecodeCase kCases[] = {
     {"negative destinationLength exact", kAbc, 0, -1, 0, 0, {}},
 };
 
+// Appends literal runs carrying `count` random bytes (a multiple of 4): runs of 112, then one
+// run of what is left. The literals also go to `expected`.
+void AppendLiteralRuns(int count, Rng& rng, Bytes& commands, Bytes& expected) {
+    for (int left = count; left > 0;) {
+        const int run = std::min(left, 112);
+        commands.push_back(static_cast<std::uint8_t>(0xDF + run / 4));
+        for (int j = 0; j < run; ++j) {
+            commands.push_back(rng.Byte());
+            expected.push_back(commands.back());
+        }
+        left -= run;
+    }
+}
+
 TEST(QuorrinDecoder, HandBuiltEntries) {
     for (const DecodeCase& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -163,15 +177,7 @@ TEST(QuorrinDecoder, CommandFields) {
         const int prefix = std::max(4, (c.distance + 3) / 4 * 4);
         Bytes commands;
         Bytes expected;
-        for (int left = prefix; left > 0;) {
-            const int run = std::min(left, 112);
-            commands.push_back(static_cast<std::uint8_t>(0xDF + run / 4));
-            for (int j = 0; j < run; ++j) {
-                commands.push_back(rng.Byte());
-                expected.push_back(commands.back());
-            }
-            left -= run;
-        }
+        AppendLiteralRuns(prefix, rng, commands, expected);
         const Bytes cmd = Hex(c.bytes);
         commands.insert(commands.end(), cmd.begin(), cmd.end());
         for (int j = 0; j < c.literals; ++j) {
@@ -226,15 +232,7 @@ TEST(QuorrinDecoder, FarthestDistanceNeedsFullWindow) {
         Rng rng(11);
         Bytes commands;
         Bytes expected;
-        for (int left = produced; left > 0;) {
-            const int run = std::min(left, 112);
-            commands.push_back(static_cast<std::uint8_t>(0xDF + run / 4));
-            for (int j = 0; j < run; ++j) {
-                commands.push_back(rng.Byte());
-                expected.push_back(commands.back());
-            }
-            left -= run;
-        }
+        AppendLiteralRuns(produced, rng, commands, expected);
         for (const std::uint8_t b : Hex("DC FF FF FF FC")) {
             commands.push_back(b);
         }
