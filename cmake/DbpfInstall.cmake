@@ -1,5 +1,6 @@
 # Installation: `cmake --install <build> --prefix <dir>` puts in place
-#   lib/ (bin/ for DLLs)   the six libraries (Windows: the DLLs and their import libraries)
+#   lib/ (bin/ for DLLs)   the six libraries (Windows: the DLLs and their import libraries, and
+#                          Quorrin.def and Nimbrel.def beside their DLLs)
 #   lib/                   the platform class layer (static) that clients of the class libraries
 #                          link themselves, and on POSIX the stand-ins that Pellisk's clients need
 #   include/               the six public headers and the platform headers they include
@@ -115,6 +116,11 @@ foreach(entry IN LISTS DBPF_INSTALL_LIBRARIES)
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/${dir}/include/${header}
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  # The plain C libraries ship a module-definition file beside the DLL, from which any Windows
+  # toolchain makes an import library.
+  if(WIN32 AND EXISTS ${PROJECT_SOURCE_DIR}/${dir}/${lib}.def)
+    install(FILES ${PROJECT_SOURCE_DIR}/${dir}/${lib}.def DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
 
   set(extra_libs "")
   set(extra_requires "")
