@@ -41,3 +41,29 @@ if(CMAKE_OBJDUMP)
                    -DCLIENT=$<TARGET_FILE:suite_client>
                    -P ${CMAKE_CURRENT_SOURCE_DIR}/check_imports.cmake)
 endif()
+
+# The README's examples, compiled and run with the test modules as their inputs; a second test
+# checks that the README still shows exactly the code compiled here.
+add_executable(readme_examples_test readme_examples_test.cpp)
+target_link_libraries(readme_examples_test PRIVATE Quorrin Nimbrel Corvane Talmoor Edrith Pellisk
+                      GTest::gtest_main GTest::gtest)
+dbpf_warnings(readme_examples_test)
+if(TARGET pe_fixtures)
+  add_dependencies(readme_examples_test pe_fixtures)
+endif()
+if(TARGET pellisk_test_images)
+  add_dependencies(readme_examples_test pellisk_test_images)
+endif()
+# Relative to the working directory, the build directory, where the examples write their files.
+target_compile_definitions(readme_examples_test PRIVATE
+  DBPF_README_MODULE="${client_module}"
+  DBPF_README_IMAGES="bitmap_loader/tests/pellisk_test_images.dll")
+if(NOT CMAKE_CROSSCOMPILING OR CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME readme_examples COMMAND readme_examples_test WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(readme_examples PROPERTIES ENVIRONMENT "WINEDEBUG=-all")
+endif()
+if(DBPF_PYTHON3)
+  add_test(NAME readme_examples_text
+           COMMAND ${DBPF_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/check_readme_examples.py
+                   ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_SOURCE_DIR}/readme_examples_test.cpp)
+endif()
