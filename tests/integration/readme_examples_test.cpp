@@ -47,11 +47,12 @@ TEST(ReadmeExamples, Quorrin) {
     // README quorrin
     std::vector<unsigned char> entry(plain.size() - 1);
     int entrySize = 0;
-    if (CompressPackage(plain.data(), plain.size(), entry.data(), &entrySize)) {  // 0: too short or dense
+    // 0 when the input is too short or too dense to come out shorter
+    if (CompressPackage(plain.data(), plain.size(), entry.data(), &entrySize)) {
         entry.resize(entrySize);
     }
     std::vector<unsigned char> back(plain.size());
-    int ok = DecompressPackage(entry.data(), entrySize, back.data(), back.size(), 0);  // 1
+    int ok = DecompressPackage(entry.data(), entrySize, back.data(), back.size(), 0); // 1
     // README end
     EXPECT_EQ(ok, 1);
     EXPECT_LT(entrySize, static_cast<int>(plain.size()));
@@ -63,7 +64,7 @@ TEST(ReadmeExamples, Nimbrel) {
     int length = 3;
     // README nimbrel
     unsigned char digest[16];
-    GetMD5(data, length, digest);   // always writes 16 bytes; a negative length digests nothing
+    GetMD5(data, length, digest); // always writes 16 bytes; a negative length digests nothing
     // README end
     // RFC 1321, appendix A.5: MD5("abc").
     const unsigned char expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
@@ -74,9 +75,9 @@ TEST(ReadmeExamples, Nimbrel) {
 TEST(ReadmeExamples, Corvane) {
     // README corvane
     CPath path("C:\\games\\sim\\pack.package", FALSE, FALSE);
-    CString title = path.GetFileTitle();          // "pack"
-    CString ext = path.GetExtension();            // ".package"
-    CPath self(0);                                // this process's command line, split
+    CString title = path.GetFileTitle(); // "pack"
+    CString ext = path.GetExtension();   // ".package"
+    CPath self(0);                       // this process's command line, split
     int n = self.GetArgCount();
     // README end
     EXPECT_STREQ(title, "pack");
@@ -86,16 +87,20 @@ TEST(ReadmeExamples, Corvane) {
 
 // README talmoor
 static int tags = 0;
-static void OnTag(CStdioFile* file) { tags += file != nullptr; }  // file: open during ParseFile
+// file is the open file during ParseFile, else null
+static void OnTag(CStdioFile* file) {
+    tags += file != nullptr;
+}
 // README end
 
 TEST(ReadmeExamples, Talmoor) {
     ScratchFile notes("notes.txt", "a <tag> in the notes\n");
     // README talmoor
     CParser parser;
-    parser.Add(1, "<tag>", OnTag);                 // 0: id taken or token overlaps another
-    int scanned = parser.ParseFile("notes.txt");  // 1; 0 and one message box when it cannot open
-    int id = parser.CheckForToken('x');           // feed bytes yourself: id of a completed token or 0
+    parser.Add(1, "<tag>", OnTag);               // 0: id taken or token overlaps another
+    int scanned = parser.ParseFile("notes.txt"); // 1; 0 and one message box when it cannot open
+    // Bytes fed one at a time: the id of a token completed by this byte, or 0
+    int id = parser.CheckForToken('x');
     // README end
     EXPECT_EQ(scanned, 1);
     EXPECT_EQ(tags, 1);
@@ -108,9 +113,9 @@ TEST(ReadmeExamples, Edrith) {
     CFileVersionInfo info;
     CString version;
     char company[128] = "";
-    if (info.Open("editor.exe")) {                 // 0 when the file has no usable version resource
-        version = info.GetFileVersion();           // "Sample Product 1.2.3.4": product name and
-                                                   // file version of the current translation
+    if (info.Open("editor.exe")) {       // 0 when the file has no usable version resource
+        version = info.GetFileVersion(); // "Sample Product 1.2.3.4": product name and
+                                         // file version of the current translation
         info.QueryStringValue("CompanyName", company, sizeof company);
     }
     // README end
@@ -124,7 +129,7 @@ TEST(ReadmeExamples, Pellisk) {
     // README pellisk
     CGdiPlusBitmapResource image;
     UINT width = 0;
-    if (image.Load("LOGO", "PNG", module)) {       // 0 and an empty object on any failure
+    if (image.Load("LOGO", "PNG", module)) { // 0 and an empty object on any failure
         width = image.m_pBitmap->GetWidth();
     }
     // README end
@@ -132,14 +137,14 @@ TEST(ReadmeExamples, Pellisk) {
 
     // A buffer of encoded image data: the same picture as a BMP file, 2 x 1 pixels, 24 bits.
     unsigned char bytes[] = {
-        'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header: size 62, pixels at 54
-        40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0,            // info header: 40 bytes, 2 x 1
-        1, 0, 24, 0, 0, 0, 0, 0, 8, 0, 0, 0,            // 1 plane, 24 bits, BI_RGB, 8 bytes
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // resolution and palette: none
-        0, 0, 255, 0, 255, 0, 0, 0};                    // red, green, row padding
+        'B', 'M', 62,  0, 0,   0, 0, 0, 0, 0, 54, 0, 0, 0, // file header: size 62, pixels at 54
+        40,  0,   0,   0, 2,   0, 0, 0, 1, 0, 0,  0,       // info header: 40 bytes, 2 x 1
+        1,   0,   24,  0, 0,   0, 0, 0, 8, 0, 0,  0,       // 1 plane, 24 bits, BI_RGB, 8 bytes
+        0,   0,   0,   0, 0,   0, 0, 0, 0, 0, 0,  0, 0, 0, 0, 0, // resolution and palette: none
+        0,   0,   255, 0, 255, 0, 0, 0};                         // red, green, row padding
     DWORD size = sizeof bytes;
     // README pellisk
-    image.Load(bytes, size);                       // from a buffer of encoded image data
+    image.Load(bytes, size); // from a buffer of encoded image data
     // README end
     ASSERT_NE(image.m_pBitmap, nullptr);
     EXPECT_EQ(image.m_pBitmap->GetWidth(), 2u);
