@@ -238,13 +238,6 @@ int CString::Find(const char* pszSub, int nStart) const {
     return p ? static_cast<int>(p - GetString()) : -1;
 }
 
-int CString::ReverseFind(char ch) const {
-    if (ch == '\0' || !m_pszData)
-        return -1;
-    const char* p = std::strrchr(m_pszData, ch);
-    return p ? static_cast<int>(p - m_pszData) : -1;
-}
-
 int CString::FindOneOf(const char* pszCharSet) const {
     if (!pszCharSet || !*pszCharSet || !m_pszData)
         return -1;
@@ -309,28 +302,6 @@ int CString::Replace(char chOld, char chNew) {
     return n;
 }
 
-int CString::Replace(const char* pszOld, const char* pszNew) {
-    int nOld = SafeLength(pszOld);
-    if (nOld == 0 || !m_pszData)
-        return 0;
-    int nNewLen = SafeLength(pszNew);
-    CString result;
-    int n = 0;
-    const char* p = m_pszData;
-    const char* end = m_pszData + m_nDataLength;
-    while (const char* hit = std::strstr(p, pszOld)) {
-        result.Append(p, static_cast<int>(hit - p));
-        result.Append(pszNew, nNewLen);
-        p = hit + nOld;
-        ++n;
-    }
-    if (n == 0)
-        return 0;
-    result.Append(p, static_cast<int>(end - p));
-    *this = static_cast<CString&&>(result);
-    return n;
-}
-
 CString& CString::TrimLeft() {
     int i = 0;
     while (i < m_nDataLength && IsWhite(m_pszData[i]))
@@ -348,45 +319,6 @@ CString& CString::TrimRight() {
         m_pszData[n] = '\0';
         m_nDataLength = n;
     }
-    return *this;
-}
-
-CString& CString::Trim() {
-    return TrimRight().TrimLeft();
-}
-
-CString& CString::TrimLeft(char chTarget) {
-    int i = 0;
-    while (i < m_nDataLength && m_pszData[i] == chTarget)
-        ++i;
-    if (i > 0)
-        AssignCopy(m_pszData + i, m_nDataLength - i);
-    return *this;
-}
-
-CString& CString::TrimRight(char chTarget) {
-    int n = m_nDataLength;
-    while (n > 0 && m_pszData[n - 1] == chTarget)
-        --n;
-    if (n < m_nDataLength) {
-        m_pszData[n] = '\0';
-        m_nDataLength = n;
-    }
-    return *this;
-}
-
-CString& CString::MakeUpper() {
-    for (int i = 0; i < m_nDataLength; ++i) {
-        char c = m_pszData[i];
-        if (c >= 'a' && c <= 'z')
-            m_pszData[i] = static_cast<char>(c - ('a' - 'A'));
-    }
-    return *this;
-}
-
-CString& CString::MakeLower() {
-    for (int i = 0; i < m_nDataLength; ++i)
-        m_pszData[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(m_pszData[i])));
     return *this;
 }
 
@@ -423,53 +355,6 @@ void CString::Format(const char* pszFormat, ...) {
         throw;
     }
     va_end(args);
-}
-
-void CString::AppendFormat(const char* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    CString tail;
-    try {
-        tail.FormatV(pszFormat, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    *this += tail;
-}
-
-char* CString::GetBuffer(int nMinBufLength) {
-    if (nMinBufLength < 0)
-        AfxThrowInvalidArgException();
-    if (nMinBufLength < m_nDataLength)
-        nMinBufLength = m_nDataLength;
-    Reserve(nMinBufLength, true);
-    return m_pszData;
-}
-
-char* CString::GetBufferSetLength(int nNewLength) {
-    char* p = GetBuffer(nNewLength);
-    // The new room is zero-filled until the caller writes it.
-    if (nNewLength > m_nDataLength)
-        std::memset(p + m_nDataLength, 0, static_cast<std::size_t>(nNewLength - m_nDataLength));
-    p[nNewLength] = '\0';
-    m_nDataLength = nNewLength;
-    return p;
-}
-
-void CString::ReleaseBuffer(int nNewLength) {
-    if (!m_pszData)
-        return;
-    if (nNewLength < 0) {
-        const void* z = std::memchr(m_pszData, '\0', static_cast<std::size_t>(m_nAllocLength) + 1);
-        nNewLength = static_cast<int>(static_cast<const char*>(z) - m_pszData);
-    } else if (nNewLength > m_nAllocLength) {
-        AfxThrowInvalidArgException();
-    }
-    m_pszData[nNewLength] = '\0';
-    // A zero written inside the text ends it: the length never counts past a zero.
-    m_nDataLength = static_cast<int>(std::strlen(m_pszData));
 }
 
 CString operator+(const CString& a, const CString& b) {

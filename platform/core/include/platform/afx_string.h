@@ -62,7 +62,6 @@ public:
     // Index of the first match at or after nStart, or -1.
     int Find(char ch, int nStart = 0) const;
     int Find(const char* pszSub, int nStart = 0) const;
-    int ReverseFind(char ch) const;
     int FindOneOf(const char* pszCharSet) const;
 
     CString Left(int nCount) const;
@@ -74,29 +73,13 @@ public:
     int Remove(char ch);
     // Replaces every chOld by chNew (chNew zero is refused); returns the count replaced.
     int Replace(char chOld, char chNew);
-    // Replaces every non-overlapping pszOld by pszNew; returns the count replaced.
-    int Replace(const char* pszOld, const char* pszNew);
 
     CString& TrimLeft();
     CString& TrimRight();
-    CString& Trim();
-    CString& TrimLeft(char chTarget);
-    CString& TrimRight(char chTarget);
-
-    CString& MakeUpper(); // ASCII letters only
-    CString& MakeLower();
 
     // printf-style formatting; the arguments may point into this string.
     void Format(const char* pszFormat, ...) AFX_PRINTF_LIKE(2, 3);
     void FormatV(const char* pszFormat, va_list args);
-    void AppendFormat(const char* pszFormat, ...) AFX_PRINTF_LIKE(2, 3);
-
-    // Direct access for APIs that fill caller buffers: GetBuffer(n) gives room for at least n
-    // characters plus the zero, keeping the current text; ReleaseBuffer(n) sets the length to n,
-    // or to the length of the zero-terminated text when n is -1.
-    char* GetBuffer(int nMinBufLength);
-    char* GetBufferSetLength(int nNewLength);
-    void ReleaseBuffer(int nNewLength = -1);
 
 private:
     void Reserve(int nCapacity, bool bKeep);
