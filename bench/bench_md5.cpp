@@ -5,7 +5,7 @@
 // For each buffer size both functions hash the same bytes over and over, taking turns in short
 // timed runs measured in the thread's CPU time; each figure is the best run (the least disturbed by
 // other work on the machine), in MB/s (10^6 bytes per second). OpenSSL's one-call MD5() is the
-// anchor: like GetMD5 it sets up, pads, finishes and wipes its context on every call, so small
+// baseline: like GetMD5 it sets up, pads, finishes and wipes its context on every call, so small
 // buffers compare per-call cost too.
 #include "nimbrel.h"
 

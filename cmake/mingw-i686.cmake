@@ -1,9 +1,9 @@
 # 32-bit Windows, the suite's own target.
 #
-# Running the tests needs a Wine that can execute 32-bit code. Where the kernel cannot run
-# 32-bit programs (no IA-32 emulation) Wine's 32-bit loader does not start, so the tests of
-# this build are compiled but only run when DBPF_WINE32 names a working 32-bit wine command.
-# The export tables are checked with objdump either way.
+# Running the tests needs a Wine that can execute 32-bit code, which only starts where the
+# kernel runs 32-bit programs (IA-32 emulation). The tests are registered when DBPF_WINE32 names
+# that Wine (scripts/test probes for it and sets it); otherwise they are compiled only. The
+# export tables are checked on the host either way.
 set(DBPF_MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
