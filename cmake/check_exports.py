@@ -36,6 +36,8 @@ def parse_args():
     p.add_argument("--api", required=True, help="export macro of the library, e.g. CORVANE_API")
     p.add_argument("--target", default="")
     p.add_argument("--include", action="append", default=[])
+    p.add_argument("--cxx-include", action="append", default=[],
+                   help="C++ library headers of the build's compiler (used instead of clang's own)")
     p.add_argument("--define", action="append", default=[])
     p.add_argument("--clang", default="clang++")
     p.add_argument("--table", choices=["nm", "objdump"], required=True)
@@ -66,6 +68,10 @@ def header_declarations(args):
            "-Xclang", "-ast-dump=json"]
     if args.target:
         cmd.append("--target=" + args.target)
+    if args.cxx_include:
+        cmd.append("-nostdinc++")
+        for d in args.cxx_include:
+            cmd += ["-isystem", d]
     cmd += ["-I" + d for d in args.include] + ["-D" + d for d in args.define] + [args.header]
     out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
     root = json.loads(out)
@@ -102,11 +108,17 @@ def header_declarations(args):
     member_kinds = ("CXXMethodDecl", "CXXConstructorDecl", "CXXDestructorDecl",
                     "CXXConversionDecl", "VarDecl")
 
+    # 32-bit Windows puts an underscore before every symbol; the export table names them without.
+    global_prefix = "_" if args.target.startswith("i686") else ""
+
     def walk(node, cls_exported, cls_name):
         kind = node.get("kind")
         if kind == "CXXRecordDecl" and node.get("completeDefinition"):
             name = node.get("name", "")
-            exp = cls_exported or exported(node)
+            # A nested class shares its enclosing class's visibility on ELF; on Windows it is
+            # exported only when marked itself (members may be marked one by one).
+            inherits = cls_exported and args.table == "nm"
+            exp = inherits or exported(node)
             if exp and name:
                 classes.append(name)
             for c in node.get("inner", []):
@@ -116,7 +128,10 @@ def header_declarations(args):
             if (cls_exported or exported(node)) and not node.get("isImplicit") \
                     and not defined_inline(node) and not hidden(node) \
                     and node.get("explicitlyDeleted") is not True and node.get("mangledName"):
-                found.append((node["mangledName"], kind, cls_name))
+                name = node["mangledName"]
+                if global_prefix and name.startswith(global_prefix):
+                    name = name[len(global_prefix):]
+                found.append((name, kind, cls_name))
             return
         if kind in ("LinkageSpecDecl", "TranslationUnitDecl", "NamespaceDecl"):
             for c in node.get("inner", []):
