@@ -13,12 +13,15 @@
 //
 // Supported: depths 1, 4, 8, 16, 24 and 32 with no compression or with colour masks. Run-length
 // compressed bitmaps are refused as unsupported.
-#include "byte_reader.h"
 #include "decode.h"
+
+#include <platform/byte_reader.h>
 
 #include <cstring>
 
 namespace imaging {
+
+using dbpf::ByteReader;
 
 namespace {
 
@@ -68,11 +71,12 @@ struct DibHeader {
 };
 
 DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
-    if (!r.U32LE(0, h.headerSize))
+    if (!r.ReadU32LE(0, &h.headerSize))
         return DecodeResult::kCorrupt;
     if (h.headerSize == 12) {
         std::uint16_t w, ht, planes;
-        if (!r.U16LE(4, w) || !r.U16LE(6, ht) || !r.U16LE(8, planes) || !r.U16LE(10, h.bitCount))
+        if (!r.ReadU16LE(4, &w) || !r.ReadU16LE(6, &ht) || !r.ReadU16LE(8, &planes) ||
+            !r.ReadU16LE(10, &h.bitCount))
             return DecodeResult::kCorrupt;
         h.width = w;
         h.height = ht;
@@ -84,8 +88,9 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
         return DecodeResult::kCorrupt;
     std::int32_t w, ht;
     std::uint16_t planes;
-    if (!r.S32LE(4, w) || !r.S32LE(8, ht) || !r.U16LE(12, planes) || !r.U16LE(14, h.bitCount) ||
-        !r.U32LE(16, h.compression) || !r.U32LE(32, h.colorsUsed))
+    if (!r.ReadS32LE(4, &w) || !r.ReadS32LE(8, &ht) || !r.ReadU16LE(12, &planes) ||
+        !r.ReadU16LE(14, &h.bitCount) || !r.ReadU32LE(16, &h.compression) ||
+        !r.ReadU32LE(32, &h.colorsUsed))
         return DecodeResult::kCorrupt;
     h.width = w;
     h.height = ht;
@@ -98,10 +103,10 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
         if (h.headerSize == 40)
             h.paletteOffset += count * 4;
         for (unsigned i = 0; i < count; ++i) {
-            if (!r.U32LE(at + 4 * i, h.masks[i]))
+            if (!r.ReadU32LE(at + 4 * i, &h.masks[i]))
                 return DecodeResult::kCorrupt;
         }
-        if (h.headerSize >= 56 && count == 3 && !r.U32LE(52, h.masks[3]))
+        if (h.headerSize >= 56 && count == 3 && !r.ReadU32LE(52, &h.masks[3]))
             return DecodeResult::kCorrupt;
         h.hasMasks = true;
     }
@@ -154,7 +159,7 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         for (std::uint32_t i = 0; i < paletteCount; ++i) {
             const std::size_t at = h.paletteOffset + std::size_t(i) * h.paletteEntrySize;
             std::uint8_t b, g, r;
-            if (!dib.U8(at, b) || !dib.U8(at + 1, g) || !dib.U8(at + 2, r))
+            if (!dib.ReadU8(at, &b) || !dib.ReadU8(at + 1, &g) || !dib.ReadU8(at + 2, &r))
                 return DecodeResult::kCorrupt;
             palette[i] = 0xFF000000u | (std::uint32_t(r) << 16) | (std::uint32_t(g) << 8) | b;
         }
@@ -261,7 +266,7 @@ DecodeResult DecodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) 
     const ByteReader file(data, size);
     std::uint32_t pixelOffset;
     ByteReader dib;
-    if (!file.U32LE(10, pixelOffset) || !file.Slice(14, size, dib))
+    if (!file.ReadU32LE(10, &pixelOffset) || !file.Slice(14, size, &dib))
         return DecodeResult::kCorrupt;
     // The offset counts from the start of the file; the rows must not start inside the file
     // header.
@@ -273,7 +278,7 @@ DecodeResult DecodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) 
 DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) {
     const ByteReader file(data, size);
     std::uint16_t reserved, type, count;
-    if (!file.U16LE(0, reserved) || !file.U16LE(2, type) || !file.U16LE(4, count) ||
+    if (!file.ReadU16LE(0, &reserved) || !file.ReadU16LE(2, &type) || !file.ReadU16LE(4, &count) ||
         reserved != 0 || type != 1 || count == 0)
         return DecodeResult::kCorrupt;
 
@@ -285,7 +290,7 @@ DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) 
         const std::size_t at = 6 + 16 * i;
         std::uint8_t w, h;
         std::uint16_t bits;
-        if (!file.U8(at, w) || !file.U8(at + 1, h) || !file.U16LE(at + 6, bits))
+        if (!file.ReadU8(at, &w) || !file.ReadU8(at + 1, &h) || !file.ReadU16LE(at + 6, &bits))
             return DecodeResult::kCorrupt;
         const std::uint64_t area = std::uint64_t(w ? w : 256) * (h ? h : 256);
         if (i == 0 || area > bestArea || (area == bestArea && bits > bestBits)) {
@@ -297,8 +302,8 @@ DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) 
     std::uint32_t bytes, offset;
     const std::size_t at = 6 + 16 * best;
     ByteReader entry;
-    if (!file.U32LE(at + 8, bytes) || !file.U32LE(at + 12, offset) || offset > size ||
-        bytes > size - offset || !file.Slice(offset, offset + bytes, entry))
+    if (!file.ReadU32LE(at + 8, &bytes) || !file.ReadU32LE(at + 12, &offset) || offset > size ||
+        bytes > size - offset || !file.Slice(offset, offset + bytes, &entry))
         return DecodeResult::kCorrupt;
     if (entry.size() >= 8 && std::memcmp(entry.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
         const DecodeResult r = DecodePng(entry.data(), entry.size(), out);
