@@ -148,6 +148,34 @@ inline Bytes WriteBmp(Content c, std::uint32_t w, std::uint32_t h, int bits) {
     return b;
 }
 
+// BMP of a run-length compressed DIB: a 40-byte header with compression 1 (RLE8, `bits` 8) or
+// 2 (RLE4, `bits` 4), `palette` (ARGB; alpha dropped), then `runs` as given. A negative
+// `height` marks the rows as stored top-down.
+inline Bytes WriteRleBmp(int bits, std::int32_t width, std::int32_t height,
+                         const std::vector<std::uint32_t>& palette, const Bytes& runs) {
+    using namespace detail;
+    const std::uint32_t offset = 54 + 4 * std::uint32_t(palette.size());
+    Bytes b = {'B', 'M'};
+    Le32(b, offset + std::uint32_t(runs.size()));
+    Le32(b, 0);
+    Le32(b, offset);
+    Le32(b, 40);
+    Le32(b, std::uint32_t(width));
+    Le32(b, std::uint32_t(height));
+    Le16(b, 1);
+    Le16(b, std::uint32_t(bits));
+    Le32(b, bits == 4 ? 2 : 1);          // BI_RLE4 or BI_RLE8
+    Le32(b, std::uint32_t(runs.size())); // size of the compressed data
+    Le32(b, 2835);                       // 72 dpi
+    Le32(b, 2835);
+    Le32(b, std::uint32_t(palette.size())); // colours used
+    Le32(b, 0);
+    for (std::uint32_t p : palette)
+        Le32(b, p & 0xFFFFFF);
+    b.insert(b.end(), runs.begin(), runs.end());
+    return b;
+}
+
 // GIF with the eight colours of Content::kPalette. The LZW data uses only literal codes of
 // 8 bits (minimum code size 7) with a clear code every 100 pixels, so the code width never
 // grows: a valid, uncompressed stream.

@@ -240,4 +240,147 @@ TEST_F(PelliskTest, DestroyingLoadedObjectsFreesEverything) {
     delete base;
 }
 
+// The colours of the run-length test images: every index its own colour.
+const std::vector<std::uint32_t> kRlePalette = {
+    0xFF000000, 0xFF800000, 0xFF008000, 0xFF808000, 0xFF000080, 0xFF800080, 0xFF008080, 0xFFC0C0C0,
+    0xFF808080, 0xFFFF0000, 0xFF00FF00, 0xFFFFFF00, 0xFF0000FF, 0xFFFF00FF, 0xFF00FFFF, 0xFFFFFFFF};
+
+// What GDI+ shows where the runs wrote nothing (skipped by a delta, an early end of line or
+// the end of the bitmap): transparent black.
+constexpr std::uint32_t kUnwritten = 0x00000000;
+
+// Loads `bmp` and compares it with `rows`, given top row first: a palette index per pixel, or
+// -1 where nothing was written.
+void ExpectRlePixels(const Bytes& bmp, const std::vector<std::vector<int>>& rows) {
+    Bytes copy = bmp;
+    CGdiPlusBitmapResource obj;
+    ASSERT_EQ(obj.Load(copy.data(), DWORD(copy.size())), 1);
+    ASSERT_EQ(obj.m_pBitmap->GetHeight(), rows.size());
+    ASSERT_EQ(obj.m_pBitmap->GetWidth(), rows[0].size());
+    for (UINT y = 0; y < rows.size(); ++y)
+        for (UINT x = 0; x < rows[y].size(); ++x) {
+            Gdiplus::Color c;
+            ASSERT_EQ(obj.m_pBitmap->GetPixel(int(x), int(y), &c), Gdiplus::Ok);
+            const int idx = rows[y][x];
+            EXPECT_EQ(c.GetValue(), idx < 0 ? kUnwritten : kRlePalette[std::size_t(idx)])
+                << "(" << x << "," << y << ")";
+        }
+}
+
+TEST_F(PelliskTest, Rle8BitmapsDecodeRunByRun) {
+    // 5 x 4, bottom-up: the runs start with the bottom row.
+    const Bytes runs = {
+        0x02, 0x01,                         // bottom row: 2 pixels of colour 1
+        0x00, 0x03, 0x02, 0x03, 0x04, 0x00, // absolute: 3 pixels 2, 3, 4, padded to a word
+        0x00, 0x00,                         // end of line
+        0x01, 0x05,                         // second row: 1 pixel of colour 5
+        0x00, 0x02, 0x02, 0x01,             // delta: 2 right, 1 up, to (3, third row)
+        0x02, 0x06,                         // 2 pixels of colour 6
+        0x00, 0x00,                         // end of line
+        0x01, 0x0F,                         // top row: 1 pixel of colour 15
+        0x00, 0x01,                         // end of bitmap
+    };
+    ExpectRlePixels(WriteRleBmp(8, 5, 4, kRlePalette, runs), {
+                                                                 {15, -1, -1, -1, -1},
+                                                                 {-1, -1, -1, 6, 6},
+                                                                 {5, -1, -1, -1, -1},
+                                                                 {1, 1, 2, 3, 4},
+                                                             });
+}
+
+TEST_F(PelliskTest, Rle4BitmapsDecodeRunByRun) {
+    // 6 x 3, bottom-up. An encoded run alternates the two nibbles of its byte.
+    const Bytes runs = {
+        0x05, 0x12,                   // bottom row: 5 pixels 1, 2, 1, 2, 1
+        0x01, 0x30,                   // 1 pixel 3
+        0x00, 0x00,                   // end of line
+        0x00, 0x05, 0x45, 0x67, 0x80, // absolute: 5 pixels 4, 5, 6, 7, 8 in 3 bytes,
+        0x00,                         //   padded to a word
+        0x00, 0x00,                   // end of line: the last pixel stays unwritten
+        0x00, 0x03, 0x9A, 0xB0,       // top row: absolute, 3 pixels 9, 10, 11 (2 bytes)
+        0x03, 0xCD,                   // 3 pixels 12, 13, 12
+        0x00, 0x01,                   // end of bitmap
+    };
+    ExpectRlePixels(WriteRleBmp(4, 6, 3, kRlePalette, runs), {
+                                                                 {9, 10, 11, 12, 13, 12},
+                                                                 {4, 5, 6, 7, 8, -1},
+                                                                 {1, 2, 1, 2, 1, 3},
+                                                             });
+}
+
+TEST_F(PelliskTest, DamagedRunsFail) {
+    struct Case {
+        const char* what;
+        int bits;
+        std::int32_t height;
+        Bytes runs;
+    };
+    // All 4 x 2 images; the bottom row is filled by "04 01 00 00" where a case needs it.
+    const Case cases[] = {
+        {"encoded run past the end of the row", 8, 2, {0x05, 0x01, 0x00, 0x01}},
+        {"RLE4 run past the end of the row", 4, 2, {0x05, 0x11, 0x00, 0x01}},
+        {"absolute run past the end of the row",
+         8,
+         2,
+         {0x02, 0x01, 0x00, 0x03, 0x01, 0x01, 0x01, 0x00, 0x00, 0x01}},
+        {"delta past the end of the row", 8, 2, {0x00, 0x02, 0x05, 0x00, 0x00, 0x01}},
+        {"delta above the top row", 8, 2, {0x00, 0x02, 0x00, 0x03, 0x00, 0x01}},
+        {"run above the top row",
+         8,
+         2,
+         {0x04, 0x01, 0x00, 0x00, 0x04, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x01}},
+        {"data ends inside an absolute run", 8, 2, {0x00, 0x04, 0x01, 0x01}},
+        {"data ends inside a delta", 8, 2, {0x04, 0x01, 0x00, 0x02, 0x01}},
+        {"data ends without end of bitmap", 8, 2, {0x04, 0x01, 0x00, 0x00}},
+        {"RLE8 with 4 bits per pixel", 4, 2, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes bmp = WriteRleBmp(c.bits, 4, c.height, kRlePalette, c.runs);
+        if (std::string(c.what) == "RLE8 with 4 bits per pixel")
+            bmp[30] = 1; // compression BI_RLE8 with a 4-bit depth
+        CGdiPlusBitmapResource obj;
+        EXPECT_EQ(obj.Load(bmp.data(), DWORD(bmp.size())), 0);
+        ExpectEmpty(obj);
+    }
+}
+
+// libjpeg warns about bytes that carry no pixels (stray bytes before a marker) and about data
+// it had to patch up; only the first kind loads.
+TEST_F(PelliskTest, JpegWarningsFailOnlyWhenDataIsLost) {
+    const Bytes good = WriteJpeg(24, 16);
+    std::size_t scan = 0; // first byte of the entropy-coded data
+    for (std::size_t i = 0; i + 1 < good.size(); ++i)
+        if (good[i] == 0xFF && good[i + 1] == 0xDA) {
+            scan = i + 2 + std::size_t((good[i + 2] << 8) | good[i + 3]);
+            break;
+        }
+    ASSERT_NE(scan, 0u);
+    const std::size_t eoi = good.size() - 2;
+    ASSERT_GT(eoi, scan + 8);
+
+    Bytes stray_before_eoi = good;
+    stray_before_eoi.insert(stray_before_eoi.begin() + std::ptrdiff_t(eoi), {0x12, 0x34});
+    Bytes stray_before_sos = good;
+    stray_before_sos.insert(stray_before_sos.begin() + std::ptrdiff_t(scan) - 14, {0x12, 0x34});
+    Bytes cut = good;
+    cut.resize(scan + (eoi - scan) / 2);
+    Bytes marker_in_scan = good;
+    marker_in_scan[scan + 4] = 0xFF;
+    marker_in_scan[scan + 5] = 0xD9; // an end-of-image marker amid the data
+
+    for (const Bytes* ok : {&stray_before_eoi, &stray_before_sos}) {
+        Bytes copy = *ok;
+        CGdiPlusBitmapResource obj;
+        ASSERT_EQ(obj.Load(copy.data(), DWORD(copy.size())), 1);
+        ExpectContent(obj.m_pBitmap, kJpeg.content, kJpeg.width, kJpeg.height, kJpeg.tolerance);
+    }
+    for (const Bytes* bad : {&cut, &marker_in_scan}) {
+        Bytes copy = *bad;
+        CGdiPlusBitmapResource obj;
+        EXPECT_EQ(obj.Load(copy.data(), DWORD(copy.size())), 0);
+        ExpectEmpty(obj);
+    }
+}
+
 } // namespace

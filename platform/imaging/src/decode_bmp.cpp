@@ -11,8 +11,22 @@
 // a DIB without file header whose height counts twice: the colour rows, then a 1-bit mask
 // (bit set = transparent) with rows padded to 4 bytes.
 //
-// Supported: depths 1, 4, 8, 16, 24 and 32 with no compression or with colour masks. Run-length
-// compressed bitmaps are refused as unsupported.
+// Supported: depths 1, 4, 8, 16, 24 and 32 with no compression or with colour masks, and
+// run-length compressed bitmaps of 8 bits (BI_RLE8) and 4 bits (BI_RLE4) per pixel.
+//
+// Run-length data is a sequence of two-byte codes that paint the rows from the bottom up,
+// starting at the bottom left:
+//   n > 0, c      an encoded run: n pixels of index c (RLE4: the two nibbles of c in turn)
+//   0, 0          end of line: on to the start of the next row
+//   0, 1          end of bitmap
+//   0, 2, dx, dy  delta: dx pixels right and dy rows up
+//   0, n >= 3     an absolute run: the next n indices as they are (RLE4: two a byte), padded
+//                 to a 16-bit boundary
+// Pixels that no code paints are transparent black, as GDI+ shows them. Every code is checked
+// against the image before it paints: a run that reaches past the end of its row, a delta that
+// leaves the image, a code above the top row and data that ends before the end-of-bitmap code
+// all make the bitmap corrupt, never a partly painted image. Compressed bitmaps are always
+// bottom-up; a negative height with compression is refused, as GDI+ refuses it.
 #include "decode.h"
 
 #include <platform/byte_reader.h>
@@ -26,6 +40,8 @@ using dbpf::ByteReader;
 namespace {
 
 constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiRle8 = 1;
+constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 
@@ -64,6 +80,7 @@ struct DibHeader {
     std::uint16_t bitCount = 0;
     std::uint32_t compression = kBiRgb;
     std::uint32_t colorsUsed = 0;
+    std::uint32_t sizeImage = 0;           // bytes of compressed data; 0 for uncompressed bitmaps
     std::uint32_t masks[4] = {0, 0, 0, 0}; // red, green, blue, alpha
     bool hasMasks = false;
     std::size_t paletteOffset = 0; // from the start of the DIB view
@@ -90,7 +107,7 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
     std::uint16_t planes;
     if (!r.ReadS32LE(4, &w) || !r.ReadS32LE(8, &ht) || !r.ReadU16LE(12, &planes) ||
         !r.ReadU16LE(14, &h.bitCount) || !r.ReadU32LE(16, &h.compression) ||
-        !r.ReadU32LE(32, &h.colorsUsed))
+        !r.ReadU32LE(20, &h.sizeImage) || !r.ReadU32LE(32, &h.colorsUsed))
         return DecodeResult::kCorrupt;
     h.width = w;
     h.height = ht;
@@ -126,6 +143,78 @@ SourceFormat FormatOfDepth(unsigned bits) {
     }
 }
 
+// Paints `out` (already filled with transparent black) from run-length data; `bpp` is 8 or 4.
+DecodeResult DecodeRle(const ByteReader& runs, unsigned bpp, const std::uint32_t* palette,
+                       std::uint32_t paletteCount, Pixels& out) {
+    const std::uint32_t width = out.width;
+    const std::uint32_t rows = out.height;
+    std::uint32_t x = 0;
+    std::uint32_t y = 0; // counted from the bottom row
+    std::size_t p = 0;
+    // Paints one pixel at (x, y) and moves right; the callers have checked that x < width and
+    // y < rows.
+    auto put = [&](unsigned idx) {
+        const std::uint32_t argb = idx < paletteCount ? palette[idx] : 0xFF000000u;
+        std::uint8_t* dst =
+            out.bgra.get() + std::size_t(rows - 1 - y) * out.Stride() + std::size_t(x) * 4;
+        dst[0] = static_cast<std::uint8_t>(argb);
+        dst[1] = static_cast<std::uint8_t>(argb >> 8);
+        dst[2] = static_cast<std::uint8_t>(argb >> 16);
+        dst[3] = static_cast<std::uint8_t>(argb >> 24);
+        ++x;
+    };
+    for (;;) {
+        std::uint8_t count = 0;
+        std::uint8_t value = 0;
+        if (!runs.ReadU8(p, &count) || !runs.ReadU8(p + 1, &value))
+            return DecodeResult::kCorrupt; // the data ends before the end-of-bitmap code
+        p += 2;
+        if (count > 0) {
+            if (y >= rows || count > width - x)
+                return DecodeResult::kCorrupt;
+            for (unsigned i = 0; i < count; ++i)
+                put(bpp == 8 ? value : (i % 2 == 0 ? value >> 4 : value & 0x0F));
+            continue;
+        }
+        switch (value) {
+        case 0: // end of line
+            if (y >= rows)
+                return DecodeResult::kCorrupt;
+            x = 0;
+            ++y;
+            break;
+        case 1: // end of bitmap
+            return DecodeResult::kOk;
+        case 2: { // delta
+            std::uint8_t dx = 0;
+            std::uint8_t dy = 0;
+            if (!runs.ReadU8(p, &dx) || !runs.ReadU8(p + 1, &dy))
+                return DecodeResult::kCorrupt;
+            p += 2;
+            if (dx > width - x || dy > rows - y)
+                return DecodeResult::kCorrupt;
+            x += dx;
+            y += dy;
+            break;
+        }
+        default: { // an absolute run of `value` pixels
+            const std::size_t bytes = bpp == 8 ? value : (std::size_t(value) + 1) / 2;
+            ByteReader literal;
+            if (y >= rows || value > width - x || p > runs.size() ||
+                !runs.Slice(p, p + bytes, &literal))
+                return DecodeResult::kCorrupt;
+            for (unsigned i = 0; i < value; ++i) {
+                std::uint8_t b = 0;
+                literal.ReadU8(bpp == 8 ? i : i / 2, &b);
+                put(bpp == 8 ? b : (i % 2 == 0 ? b >> 4 : b & 0x0F));
+            }
+            p += bytes + (bytes & 1);
+            break;
+        }
+        }
+    }
+}
+
 // Decodes the DIB in `dib`. `pixelOffset` is where the rows start (0: right after the
 // palette). For an icon the height covers the colour rows and the mask.
 DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon, Pixels& out) {
@@ -137,7 +226,12 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return DecodeResult::kCorrupt;
     const bool maskedDepth = bpp == 16 || bpp == 32;
-    if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth))
+    const bool rle =
+        (h.compression == kBiRle8 && bpp == 8) || (h.compression == kBiRle4 && bpp == 4);
+    if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth) && !rle)
+        return DecodeResult::kCorrupt;
+    // Icons are never compressed; compressed bitmaps are never top-down.
+    if (rle && (icon || h.height < 0))
         return DecodeResult::kCorrupt;
 
     const bool topDown = h.height < 0;
@@ -167,6 +261,24 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     }
     if (pixelOffset == 0)
         pixelOffset = paletteEnd;
+
+    if (rle) {
+        // The compressed data: as many bytes as the header states, or the rest of the DIB.
+        if (pixelOffset > dib.size())
+            return DecodeResult::kCorrupt;
+        const std::size_t stated = h.sizeImage != 0 && h.sizeImage <= dib.size() - pixelOffset
+                                       ? pixelOffset + h.sizeImage
+                                       : dib.size();
+        ByteReader runs;
+        if (!dib.Slice(pixelOffset, stated, &runs))
+            return DecodeResult::kCorrupt;
+        res = AllocatePixels(width, rows, out);
+        if (res != DecodeResult::kOk)
+            return res;
+        std::memset(out.bgra.get(), 0, out.Stride() * rows);
+        out.format = SourceFormat::kArgb;
+        return DecodeRle(runs, bpp, palette, paletteCount, out);
+    }
 
     // Rows must be present in full; computed in 64 bits so that no header value can wrap.
     const std::uint64_t stride = ((std::uint64_t(width) * bpp + 31) / 32) * 4;
