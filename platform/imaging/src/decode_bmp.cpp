@@ -22,11 +22,14 @@
 //   0, 2, dx, dy  delta: dx pixels right and dy rows up
 //   0, n >= 3     an absolute run: the next n indices as they are (RLE4: two a byte), padded
 //                 to a 16-bit boundary
-// Pixels that no code paints are transparent black, as GDI+ shows them. Every code is checked
-// against the image before it paints: a run that reaches past the end of its row, a delta that
-// leaves the image, a code above the top row and data that ends before the end-of-bitmap code
-// all make the bitmap corrupt, never a partly painted image. Compressed bitmaps are always
-// bottom-up; a negative height with compression is refused, as GDI+ refuses it.
+// GDI+ gives such a bitmap the format 32bppRGB: it has no transparency, and pixels that no code
+// paints are opaque black. Compressed rows are always stored bottom-up; GDI+ reads a bitmap
+// whose negative height claims otherwise bottom-up all the same, and so does this reader.
+//
+// Every code is checked against the image before it paints: a run that reaches past the end of
+// its row, a delta that leaves the image, a code above the top row and data that ends before
+// the end-of-bitmap code all make the bitmap corrupt, never a partly painted image. (GDI+
+// clips some of these and shows what fits; a damaged bitmap is refused here instead.)
 #include "decode.h"
 
 #include <platform/byte_reader.h>
@@ -143,7 +146,7 @@ SourceFormat FormatOfDepth(unsigned bits) {
     }
 }
 
-// Paints `out` (already filled with transparent black) from run-length data; `bpp` is 8 or 4.
+// Paints `out` (already filled with opaque black) from run-length data; `bpp` is 8 or 4.
 DecodeResult DecodeRle(const ByteReader& runs, unsigned bpp, const std::uint32_t* palette,
                        std::uint32_t paletteCount, Pixels& out) {
     const std::uint32_t width = out.width;
@@ -230,8 +233,8 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         (h.compression == kBiRle8 && bpp == 8) || (h.compression == kBiRle4 && bpp == 4);
     if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth) && !rle)
         return DecodeResult::kCorrupt;
-    // Icons are never compressed; compressed bitmaps are never top-down.
-    if (rle && (icon || h.height < 0))
+    // Icons are never compressed.
+    if (rle && icon)
         return DecodeResult::kCorrupt;
 
     const bool topDown = h.height < 0;
@@ -275,8 +278,11 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         res = AllocatePixels(width, rows, out);
         if (res != DecodeResult::kOk)
             return res;
-        std::memset(out.bgra.get(), 0, out.Stride() * rows);
-        out.format = SourceFormat::kArgb;
+        for (std::size_t i = 0; i < out.Stride() * rows; i += 4) {
+            out.bgra[i] = out.bgra[i + 1] = out.bgra[i + 2] = 0;
+            out.bgra[i + 3] = 0xFF;
+        }
+        out.format = SourceFormat::kRgb32;
         return DecodeRle(runs, bpp, palette, paletteCount, out);
     }
 
