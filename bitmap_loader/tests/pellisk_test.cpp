@@ -1,6 +1,6 @@
 // Tests of CGdiPlusBitmapResource: loads from a resource module built from images.rc and from
 // buffers, the empty state after every failure, and ownership of bitmap and block.
-#include "image_writer.h"
+#include <image_writer.h>
 
 #include <pellisk.h>
 #include <platform/win_resources.h>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-using namespace pellisk_test;
+using namespace test_images;
 
 namespace {
 
@@ -137,13 +137,14 @@ TEST_F(PelliskTest, LoadsFromBuffersOfEveryFormat) {
         Expected expected;
     };
     const Case cases[] = {
-        {"png", WritePng(Content::kGradientAlpha, 13, 9), kAlphaPng},
-        {"jpeg", WriteJpeg(24, 16), kJpeg},
-        {"gif", WriteGif(11, 7), kGif},
-        {"bmp 24", WriteBmp(Content::kGradient, 7, 5, 24), kBmp24},
-        {"bmp 32", WriteBmp(Content::kGradient, 6, 4, 32), kBmp32},
-        {"tiff", WriteTiff(Content::kGradient, 9, 6), kTiff},
-        {"ico", WriteIco(Content::kGradientAlpha, 16), kIcon},
+        {"png", WritePng(Image(Content::kGradientAlpha, 13, 9), PngKind::kRgba, false), kAlphaPng},
+        {"jpeg", WriteJpeg(Image(Content::kBlocks, 24, 16), false, false), kJpeg},
+        {"gif", WriteGif(Image(Content::kPalette, 11, 7), false), kGif},
+        {"bmp 24", WriteBmp(Image(Content::kGradient, 7, 5), 24, false), kBmp24},
+        {"bmp 32", WriteBmp(Image(Content::kGradient, 6, 4), 32, false), kBmp32},
+        {"tiff", WriteTiff(Image(Content::kGradient, 9, 6), false, false), kTiff},
+        {"ico", WriteIco({{16, 16, 32, WriteIconDib(Image(Content::kGradientAlpha, 16, 16), 32)}}),
+         kIcon},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,7 +158,7 @@ TEST_F(PelliskTest, LoadsFromBuffersOfEveryFormat) {
 }
 
 TEST_F(PelliskTest, CallersBufferMayBeFreedRightAfterLoad) {
-    const Bytes png = WritePng(Content::kGradientAlpha, 13, 9);
+    const Bytes png = WritePng(Image(Content::kGradientAlpha, 13, 9), PngKind::kRgba, false);
     CGdiPlusBitmapResource obj;
     {
         std::unique_ptr<BYTE[]> buffer(new BYTE[png.size()]);
@@ -210,9 +211,9 @@ TEST_F(PelliskTest, SecondLoadReplacesTheFirst) {
     CGdiPlusBitmapResource obj;
     ASSERT_EQ(obj.Load("LOGO", "PNG", s_module), 1);
     ASSERT_EQ(obj.Load(4u, 10u, s_module), 1); // the first bitmap and block are freed
-    ExpectLoaded(obj, WriteBmp(Content::kGradient, 7, 5, 24).size());
+    ExpectLoaded(obj, WriteBmp(Image(Content::kGradient, 7, 5), 24, false).size());
     ExpectContent(obj.m_pBitmap, kBmp24.content, kBmp24.width, kBmp24.height, 0);
-    Bytes gif = WriteGif(11, 7);
+    Bytes gif = WriteGif(Image(Content::kPalette, 11, 7), false);
     ASSERT_EQ(obj.Load(gif.data(), DWORD(gif.size())), 1);
     ExpectLoaded(obj, gif.size());
     ExpectContent(obj.m_pBitmap, kGif.content, kGif.width, kGif.height, 0);
@@ -367,7 +368,7 @@ TEST_F(PelliskTest, DamagedRunsFail) {
 // libjpeg warns about bytes that carry no pixels (stray bytes before a marker) and about data
 // it had to patch up; only the first kind loads.
 TEST_F(PelliskTest, JpegWarningsFailOnlyWhenDataIsLost) {
-    const Bytes good = WriteJpeg(24, 16);
+    const Bytes good = WriteJpeg(Image(Content::kBlocks, 24, 16), false, false);
     std::size_t scan = 0; // first byte of the entropy-coded data
     for (std::size_t i = 0; i + 1 < good.size(); ++i)
         if (good[i] == 0xFF && good[i + 1] == 0xDA) {

@@ -2,7 +2,7 @@
 #include <platform/win_gdiplus.h>
 
 #include "decode.h"
-#include "encoders.h"
+#include <image_writer.h>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <zlib.h>
 
-using namespace imaging_test;
+using namespace test_images;
 using Gdiplus::Bitmap;
 using Gdiplus::Status;
 
