@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
         Write(dir, "palette.gif", WriteGif(Image(Content::kPalette, 11, 7), false)) &&
         Write(dir, "gradient24.bmp", WriteBmp(Image(Content::kGradient, 7, 5), 24, false)) &&
         Write(dir, "gradient32.bmp", WriteBmp(Image(Content::kGradient, 6, 4), 32, false)) &&
-        Write(dir, "gradient.tif", WriteTiff(Image(Content::kGradient, 9, 6), false, false)) &&
+        Write(dir, "gradient.tif",
+              WriteTiff(Image(Content::kGradient, 9, 6), false, false, false)) &&
         Write(dir, "icon.ico",
               WriteIco({{16, 16, 32, WriteIconDib(Image(Content::kGradientAlpha, 16, 16), 32)}})) &&
         Write(dir, "garbage.bin", garbage);

@@ -142,7 +142,7 @@ TEST_F(PelliskTest, LoadsFromBuffersOfEveryFormat) {
         {"gif", WriteGif(Image(Content::kPalette, 11, 7), false), kGif},
         {"bmp 24", WriteBmp(Image(Content::kGradient, 7, 5), 24, false), kBmp24},
         {"bmp 32", WriteBmp(Image(Content::kGradient, 6, 4), 32, false), kBmp32},
-        {"tiff", WriteTiff(Image(Content::kGradient, 9, 6), false, false), kTiff},
+        {"tiff", WriteTiff(Image(Content::kGradient, 9, 6), false, false, false), kTiff},
         {"ico", WriteIco({{16, 16, 32, WriteIconDib(Image(Content::kGradientAlpha, 16, 16), 32)}}),
          kIcon},
     };

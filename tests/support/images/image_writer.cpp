@@ -521,7 +521,7 @@ Bytes TiffLzw(const Bytes& raw) {
 }
 
 // Appends one page at the end of `b` and returns the offset of its directory.
-std::uint32_t TiffPage(Bytes& b, const Argb& img, bool alpha) {
+std::uint32_t TiffPage(Bytes& b, const Argb& img, bool alpha, bool lzw) {
     const std::uint32_t spp = alpha ? 4 : 3;
     const std::uint32_t rowsPerStrip = 2;
     std::vector<std::uint32_t> offsets, counts;
@@ -534,7 +534,7 @@ std::uint32_t TiffPage(Bytes& b, const Argb& img, bool alpha) {
                 if (alpha)
                     raw.push_back(A(p));
             }
-        const Bytes strip = TiffLzw(raw);
+        const Bytes strip = lzw ? TiffLzw(raw) : raw;
         offsets.push_back(std::uint32_t(b.size()));
         counts.push_back(std::uint32_t(strip.size()));
         Append(b, strip);
@@ -559,8 +559,8 @@ std::uint32_t TiffPage(Bytes& b, const Argb& img, bool alpha) {
         {256, 4, 1, img.width},
         {257, 4, 1, img.height},
         {258, 3, spp, bpsAt},
-        {259, 3, 1, 5}, // LZW
-        {262, 3, 1, 2}, // RGB
+        {259, 3, 1, lzw ? 5u : 1u}, // LZW or none
+        {262, 3, 1, 2},             // RGB
         {273, 4, std::uint32_t(offsets.size()), offsetsAt},
         {277, 3, 1, spp},
         {278, 4, 1, rowsPerStrip},
@@ -588,15 +588,15 @@ std::uint32_t TiffPage(Bytes& b, const Argb& img, bool alpha) {
 
 } // namespace
 
-Bytes WriteTiff(const Argb& img, bool alpha, bool secondPage) {
+Bytes WriteTiff(const Argb& img, bool alpha, bool secondPage, bool lzw) {
     Bytes b = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    const std::uint32_t first = TiffPage(b, img, alpha);
+    const std::uint32_t first = TiffPage(b, img, alpha, lzw);
     b[4] = std::uint8_t(first), b[5] = std::uint8_t(first >> 8);
     b[6] = std::uint8_t(first >> 16), b[7] = std::uint8_t(first >> 24);
     if (secondPage) {
         const std::size_t next = first + 2 + 12 * (b[first] | (b[first + 1] << 8));
         const std::uint32_t second =
-            TiffPage(b, Pattern(img.width + 3, img.height + 1, false), alpha);
+            TiffPage(b, Pattern(img.width + 3, img.height + 1, false), alpha, lzw);
         for (int i = 0; i < 4; ++i)
             b[next + std::size_t(i)] = std::uint8_t(second >> (8 * i));
     }

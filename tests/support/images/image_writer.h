@@ -6,7 +6,7 @@
 //   JPEG  baseline or progressive, colour or grey, every coefficient kept (quantiser 1), so
 //         that the decoded pixels differ from the stored ones only by rounding
 //   GIF   plain or interlaced, with transparency, on a screen larger than the image
-//   TIFF  RGB or RGBA, LZW-compressed, with an optional second page
+//   TIFF  RGB or RGBA, LZW-compressed or not, with an optional second page
 //   BMP   every depth, bottom-up or top-down, with an alpha mask, or run-length compressed
 //   ICO   entries of DIBs (with their AND masks) or PNG files
 #pragma once
@@ -53,8 +53,9 @@ Bytes WriteJpeg(const Argb& img, bool progressive, bool gray);
 Bytes WriteGif(const Argb& img, bool interlaced, std::uint16_t screenWidth = 0,
                std::uint16_t screenHeight = 0);
 // TIFF with the image on the first page (RGB, or RGBA with unassociated alpha) in strips of two
-// rows and, if `secondPage`, another page of different size after it.
-Bytes WriteTiff(const Argb& img, bool alpha, bool secondPage);
+// rows, LZW-compressed or stored as they are, and, if `secondPage`, another page of different
+// size after it.
+Bytes WriteTiff(const Argb& img, bool alpha, bool secondPage, bool lzw = true);
 // BMP of depth 1, 4, 8 (palette from the image's colours), 16 (5-5-5), 24 or 32 (BI_RGB: the
 // fourth byte is written as 0 and means nothing). `topDown` stores a negative height.
 Bytes WriteBmp(const Argb& img, int bits, bool topDown);
