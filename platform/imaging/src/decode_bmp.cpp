@@ -289,7 +289,9 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     // Rows must be present in full; computed in 64 bits so that no header value can wrap.
     const std::uint64_t stride = ((std::uint64_t(width) * bpp + 31) / 32) * 4;
     const std::uint64_t colourBytes = stride * rows;
-    if (pixelOffset > dib.size() || colourBytes > dib.size() - pixelOffset)
+    ByteReader colour;
+    if (pixelOffset > dib.size() || colourBytes > dib.size() - pixelOffset ||
+        !dib.Slice(pixelOffset, pixelOffset + static_cast<std::size_t>(colourBytes), &colour))
         return DecodeResult::kCorrupt;
     res = AllocatePixels(width, rows, out);
     if (res != DecodeResult::kOk)
@@ -312,7 +314,7 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     out.format = (useAlpha || icon) ? SourceFormat::kArgb : FormatOfDepth(bpp);
 
     bool anyAlpha = false;
-    const std::uint8_t* base = dib.data() + pixelOffset;
+    const std::uint8_t* base = colour.data();
     for (std::uint32_t y = 0; y < rows; ++y) {
         const std::uint8_t* src = base + (topDown ? y : rows - 1 - y) * stride;
         std::uint8_t* dst = out.bgra.get() + std::size_t(y) * out.Stride();
@@ -359,12 +361,14 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         const bool applyMask = !useAlpha || !anyAlpha;
         const std::uint64_t maskStride = ((std::uint64_t(width) + 31) / 32) * 4;
         const std::size_t maskOffset = pixelOffset + static_cast<std::size_t>(colourBytes);
-        const bool maskPresent = maskStride * rows <= dib.size() - maskOffset;
+        ByteReader mask;
+        const bool maskPresent =
+            maskStride * rows <= dib.size() - maskOffset &&
+            dib.Slice(maskOffset, maskOffset + static_cast<std::size_t>(maskStride * rows), &mask);
         if (applyMask) {
             for (std::uint32_t y = 0; y < rows; ++y) {
-                const std::uint8_t* m = maskPresent ? dib.data() + maskOffset +
-                                                          (topDown ? y : rows - 1 - y) * maskStride
-                                                    : nullptr;
+                const std::uint8_t* m =
+                    maskPresent ? mask.data() + (topDown ? y : rows - 1 - y) * maskStride : nullptr;
                 std::uint8_t* dst = out.bgra.get() + std::size_t(y) * out.Stride();
                 for (std::uint32_t x = 0; x < width; ++x) {
                     const bool transparent = m != nullptr && ((m[x / 8] >> (7 - x % 8)) & 1) != 0;

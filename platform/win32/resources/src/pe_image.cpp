@@ -36,6 +36,15 @@ constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint32_t kMaxSections = 96;      // the Windows loader's own limit
 constexpr std::size_t kMaxWalkSteps = 1u << 20; // entries a listing may examine in all
 
+// The resource section's bytes in the file, as their own view (empty if they do not lie inside
+// the file, which Parse has already ruled out).
+ByteReader ResourceBytes(const std::uint8_t* data, std::size_t size, std::uint32_t start,
+                         std::uint32_t length) {
+    ByteReader tree;
+    ByteReader(data, size).Slice(start, std::size_t(start) + length, &tree);
+    return tree;
+}
+
 } // namespace
 
 const char* Describe(Result r) {
@@ -219,7 +228,7 @@ bool PeImage::RvaToOffset(std::uint32_t rva, std::uint32_t length, std::uint32_t
 
 Result PeImage::ReadDirectory(std::uint32_t dir_offset, std::uint32_t* first_entry,
                               std::uint32_t* count) const {
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     std::uint16_t named = 0;
     std::uint16_t ids = 0;
     if (!tree.ReadU16LE(std::size_t(dir_offset) + 12, &named) ||
@@ -240,7 +249,7 @@ Result PeImage::ReadKey(std::uint32_t name_field, ResourceKey* key) const {
         *key = ResourceKey::Id(static_cast<std::uint16_t>(name_field & 0xFFFF));
         return Result::kOk;
     }
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     const std::size_t at = name_field & ~kHighBit;
     std::uint16_t len = 0;
     std::u16string name;
@@ -259,7 +268,7 @@ Result PeImage::FindEntry(std::uint32_t dir_offset, const ResourceKey& key,
     if (res != Result::kOk) {
         return res;
     }
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t name_field = 0;
         std::uint32_t value = 0;
@@ -305,7 +314,7 @@ Result PeImage::ResolveDataEntry(std::uint32_t data_entry_offset, ResourceLocati
     if (data_entry_offset < rsrc_start_) {
         return Result::kBadTree;
     }
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     const std::size_t at = data_entry_offset - rsrc_start_;
     std::uint32_t rva = 0;
     std::uint32_t len = 0;
@@ -373,7 +382,7 @@ Result PeImage::Find(const ResourceKey& type, const ResourceKey& name, std::uint
             if (count == 0) {
                 return Result::kNotFound;
             }
-            ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+            const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
             std::uint32_t name_field = 0;
             tree.ReadU32LE(first, &name_field);
             tree.ReadU32LE(std::size_t(first) + 4, &target);
@@ -406,7 +415,7 @@ Result PeImage::List(std::vector<ResourceInfo>* out, std::size_t limit) const {
         return rsrc_state_;
     }
     std::size_t steps = 0;
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     // Iterates the three levels; `path` holds the directories above, for the cycle check.
     struct Level {
         std::uint32_t first;
