@@ -2,6 +2,8 @@
 #include "commands.h"
 
 #include <edrith.h>
+#include <platform/pe_image.h>
+#include <platform/version_block.h>
 
 #include <cstdio>
 #include <string>
@@ -63,6 +65,26 @@ std::string Version(unsigned a, unsigned b, unsigned c, unsigned d) {
     return buf;
 }
 
+// Why CFileVersionInfo could not open a file, found by the PE reader that the POSIX stand-ins
+// use (the class itself only answers yes or no).
+std::string WhyNoVersion(const std::string& path) {
+    using dbpf::pe::Result;
+    dbpf::pe::PeFile file;
+    Result r = file.Load(path);
+    if (r != Result::kOk)
+        return dbpf::pe::Describe(r);
+    dbpf::pe::ResourceLocation loc;
+    r = file.image().Find(dbpf::pe::ResourceKey::Id(16), dbpf::pe::ResourceKey::Id(1), 0, true,
+                          &loc);
+    if (r == Result::kNotFound)
+        return "no version resource";
+    if (r != Result::kOk)
+        return dbpf::pe::Describe(r);
+    if (dbpf::pe::VersionTreeLength(file.image().data() + loc.file_offset, loc.size) == 0)
+        return "the version resource is damaged";
+    return "the version resource has no valid fixed record or no translation list";
+}
+
 } // namespace
 
 int RunVersion(const Args& args) {
@@ -90,7 +112,7 @@ int RunVersion(const Args& args) {
 
     CFileVersionInfo info;
     if (!info.Open(path.c_str())) {
-        return Fail(path, "no usable version resource");
+        return Fail(path, WhyNoVersion(path));
     }
     const std::string file_version = Version(info.GetFileVersionMajor(), info.GetFileVersionMinor(),
                                              info.GetFileVersionBuild(), info.GetFileVersionQFE());

@@ -31,16 +31,37 @@ for arch in x86 x64; do
   esac
 done
 
-# Files without a usable version resource: one line naming the file, status 1, nothing on stdout.
-for name in no_version-x64.dll bad_signature-x64.dll short_root-x86.dll missing.dll; do
+# Files without a usable version resource: one line naming the file and saying why, status 1,
+# nothing on stdout.
+printf 'MZ not really a module' >"$fixtures/not_pe.dll"
+mkdir -p "$fixtures/directory.dll"
+for case in "no_version-x64.dll:no version resource" \
+            "bad_signature-x64.dll:no valid fixed record" \
+            "short_root-x86.dll:" \
+            "missing.dll:cannot open" \
+            "not_pe.dll:not a Windows executable" \
+            "directory.dll:"; do
+  name=${case%%:*}
+  why=${case#*:}
   stdout=$("$tool" version "$fixtures/$name" 2>"$fixtures/stderr.txt")
   status=$?
   check "$name: exit status" 1 "$status"
   check "$name: nothing on stdout" "" "$stdout"
   check "$name: one line on stderr" 1 "$(wc -l <"$fixtures/stderr.txt" | tr -d ' ')"
   grep -q "^dbpftool: $fixtures/$name: " "$fixtures/stderr.txt" || fail "$name: message names the file"
+  grep -q "$why" "$fixtures/stderr.txt" || fail "$name: message says why: $(cat "$fixtures/stderr.txt")"
 done
-rm -f "$fixtures/stderr.txt"
+rm -rf "$fixtures/stderr.txt" "$fixtures/not_pe.dll" "$fixtures/directory.dll"
+
+# A module with a large tail appended (a sparse file: no disk used) answers like the module
+# itself: the reader maps the file and touches only what it reads.
+big=$fixtures/appended-x64.dll
+cp "$fixtures/versioned-x64.dll" "$big"
+truncate -s 1500M "$big"
+out=$("$tool" version "$big")
+check "appended tail: exit status" 0 $?
+check "appended tail: file version" 1.2.3.4 "$(field 'file version' "$out")"
+rm -f "$big"
 
 "$tool" version >/dev/null 2>&1
 check "no file: usage error" 2 $?

@@ -17,7 +17,8 @@ enum class DecodeResult {
 };
 
 // What GDI+ would report as the source's pixel format.
-enum class SourceFormat { kArgb, kRgb, kIndexed1, kIndexed4, kIndexed8 };
+// kRgb is 24 bits per pixel, kRgb32 32 bits of which the fourth byte is unused.
+enum class SourceFormat { kArgb, kRgb, kRgb32, kIndexed1, kIndexed4, kIndexed8 };
 
 // Pixels stored top-down, 4 bytes each in the order B, G, R, A, which is a 32-bit ARGB value in
 // the byte order of a little-endian machine; the stride is width * 4.

@@ -11,18 +11,40 @@
 // a DIB without file header whose height counts twice: the colour rows, then a 1-bit mask
 // (bit set = transparent) with rows padded to 4 bytes.
 //
-// Supported: depths 1, 4, 8, 16, 24 and 32 with no compression or with colour masks. Run-length
-// compressed bitmaps are refused as unsupported.
-#include "byte_reader.h"
+// Supported: depths 1, 4, 8, 16, 24 and 32 with no compression or with colour masks, and
+// run-length compressed bitmaps of 8 bits (BI_RLE8) and 4 bits (BI_RLE4) per pixel.
+//
+// Run-length data is a sequence of two-byte codes that paint the rows from the bottom up,
+// starting at the bottom left:
+//   n > 0, c      an encoded run: n pixels of index c (RLE4: the two nibbles of c in turn)
+//   0, 0          end of line: on to the start of the next row
+//   0, 1          end of bitmap
+//   0, 2, dx, dy  delta: dx pixels right and dy rows up
+//   0, n >= 3     an absolute run: the next n indices as they are (RLE4: two a byte), padded
+//                 to a 16-bit boundary
+// GDI+ gives such a bitmap the format 32bppRGB: it has no transparency, and pixels that no code
+// paints are opaque black. Compressed rows are always stored bottom-up; GDI+ reads a bitmap
+// whose negative height claims otherwise bottom-up all the same, and so does this reader.
+//
+// Every code is checked against the image before it paints: a run that reaches past the end of
+// its row, a delta that leaves the image, a code above the top row and data that ends before
+// the end-of-bitmap code all make the bitmap corrupt, never a partly painted image. (GDI+
+// clips some of these and shows what fits; a damaged bitmap is refused here instead.)
 #include "decode.h"
+
+#include <platform/byte_reader.h>
 
 #include <cstring>
 
 namespace imaging {
 
+using dbpf::ByteReader;
+
 namespace {
 
 constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiRle8 = 1;
+constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 
@@ -61,6 +83,7 @@ struct DibHeader {
     std::uint16_t bitCount = 0;
     std::uint32_t compression = kBiRgb;
     std::uint32_t colorsUsed = 0;
+    std::uint32_t sizeImage = 0;           // bytes of compressed data; 0 for uncompressed bitmaps
     std::uint32_t masks[4] = {0, 0, 0, 0}; // red, green, blue, alpha
     bool hasMasks = false;
     std::size_t paletteOffset = 0; // from the start of the DIB view
@@ -68,11 +91,12 @@ struct DibHeader {
 };
 
 DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
-    if (!r.U32LE(0, h.headerSize))
+    if (!r.ReadU32LE(0, &h.headerSize))
         return DecodeResult::kCorrupt;
     if (h.headerSize == 12) {
         std::uint16_t w, ht, planes;
-        if (!r.U16LE(4, w) || !r.U16LE(6, ht) || !r.U16LE(8, planes) || !r.U16LE(10, h.bitCount))
+        if (!r.ReadU16LE(4, &w) || !r.ReadU16LE(6, &ht) || !r.ReadU16LE(8, &planes) ||
+            !r.ReadU16LE(10, &h.bitCount))
             return DecodeResult::kCorrupt;
         h.width = w;
         h.height = ht;
@@ -84,8 +108,9 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
         return DecodeResult::kCorrupt;
     std::int32_t w, ht;
     std::uint16_t planes;
-    if (!r.S32LE(4, w) || !r.S32LE(8, ht) || !r.U16LE(12, planes) || !r.U16LE(14, h.bitCount) ||
-        !r.U32LE(16, h.compression) || !r.U32LE(32, h.colorsUsed))
+    if (!r.ReadS32LE(4, &w) || !r.ReadS32LE(8, &ht) || !r.ReadU16LE(12, &planes) ||
+        !r.ReadU16LE(14, &h.bitCount) || !r.ReadU32LE(16, &h.compression) ||
+        !r.ReadU32LE(20, &h.sizeImage) || !r.ReadU32LE(32, &h.colorsUsed))
         return DecodeResult::kCorrupt;
     h.width = w;
     h.height = ht;
@@ -98,10 +123,10 @@ DecodeResult ReadDibHeader(const ByteReader& r, DibHeader& h) {
         if (h.headerSize == 40)
             h.paletteOffset += count * 4;
         for (unsigned i = 0; i < count; ++i) {
-            if (!r.U32LE(at + 4 * i, h.masks[i]))
+            if (!r.ReadU32LE(at + 4 * i, &h.masks[i]))
                 return DecodeResult::kCorrupt;
         }
-        if (h.headerSize >= 56 && count == 3 && !r.U32LE(52, h.masks[3]))
+        if (h.headerSize >= 56 && count == 3 && !r.ReadU32LE(52, &h.masks[3]))
             return DecodeResult::kCorrupt;
         h.hasMasks = true;
     }
@@ -121,6 +146,78 @@ SourceFormat FormatOfDepth(unsigned bits) {
     }
 }
 
+// Paints `out` (already filled with opaque black) from run-length data; `bpp` is 8 or 4.
+DecodeResult DecodeRle(const ByteReader& runs, unsigned bpp, const std::uint32_t* palette,
+                       std::uint32_t paletteCount, Pixels& out) {
+    const std::uint32_t width = out.width;
+    const std::uint32_t rows = out.height;
+    std::uint32_t x = 0;
+    std::uint32_t y = 0; // counted from the bottom row
+    std::size_t p = 0;
+    // Paints one pixel at (x, y) and moves right; the callers have checked that x < width and
+    // y < rows.
+    auto put = [&](unsigned idx) {
+        const std::uint32_t argb = idx < paletteCount ? palette[idx] : 0xFF000000u;
+        std::uint8_t* dst =
+            out.bgra.get() + std::size_t(rows - 1 - y) * out.Stride() + std::size_t(x) * 4;
+        dst[0] = static_cast<std::uint8_t>(argb);
+        dst[1] = static_cast<std::uint8_t>(argb >> 8);
+        dst[2] = static_cast<std::uint8_t>(argb >> 16);
+        dst[3] = static_cast<std::uint8_t>(argb >> 24);
+        ++x;
+    };
+    for (;;) {
+        std::uint8_t count = 0;
+        std::uint8_t value = 0;
+        if (!runs.ReadU8(p, &count) || !runs.ReadU8(p + 1, &value))
+            return DecodeResult::kCorrupt; // the data ends before the end-of-bitmap code
+        p += 2;
+        if (count > 0) {
+            if (y >= rows || count > width - x)
+                return DecodeResult::kCorrupt;
+            for (unsigned i = 0; i < count; ++i)
+                put(bpp == 8 ? value : (i % 2 == 0 ? value >> 4 : value & 0x0F));
+            continue;
+        }
+        switch (value) {
+        case 0: // end of line
+            if (y >= rows)
+                return DecodeResult::kCorrupt;
+            x = 0;
+            ++y;
+            break;
+        case 1: // end of bitmap
+            return DecodeResult::kOk;
+        case 2: { // delta
+            std::uint8_t dx = 0;
+            std::uint8_t dy = 0;
+            if (!runs.ReadU8(p, &dx) || !runs.ReadU8(p + 1, &dy))
+                return DecodeResult::kCorrupt;
+            p += 2;
+            if (dx > width - x || dy > rows - y)
+                return DecodeResult::kCorrupt;
+            x += dx;
+            y += dy;
+            break;
+        }
+        default: { // an absolute run of `value` pixels
+            const std::size_t bytes = bpp == 8 ? value : (std::size_t(value) + 1) / 2;
+            ByteReader literal;
+            if (y >= rows || value > width - x || p > runs.size() ||
+                !runs.Slice(p, p + bytes, &literal))
+                return DecodeResult::kCorrupt;
+            for (unsigned i = 0; i < value; ++i) {
+                std::uint8_t b = 0;
+                literal.ReadU8(bpp == 8 ? i : i / 2, &b);
+                put(bpp == 8 ? b : (i % 2 == 0 ? b >> 4 : b & 0x0F));
+            }
+            p += bytes + (bytes & 1);
+            break;
+        }
+        }
+    }
+}
+
 // Decodes the DIB in `dib`. `pixelOffset` is where the rows start (0: right after the
 // palette). For an icon the height covers the colour rows and the mask.
 DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon, Pixels& out) {
@@ -132,7 +229,12 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return DecodeResult::kCorrupt;
     const bool maskedDepth = bpp == 16 || bpp == 32;
-    if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth))
+    const bool rle =
+        (h.compression == kBiRle8 && bpp == 8) || (h.compression == kBiRle4 && bpp == 4);
+    if (h.compression != kBiRgb && !(h.hasMasks && maskedDepth) && !rle)
+        return DecodeResult::kCorrupt;
+    // Icons are never compressed.
+    if (rle && icon)
         return DecodeResult::kCorrupt;
 
     const bool topDown = h.height < 0;
@@ -154,7 +256,7 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         for (std::uint32_t i = 0; i < paletteCount; ++i) {
             const std::size_t at = h.paletteOffset + std::size_t(i) * h.paletteEntrySize;
             std::uint8_t b, g, r;
-            if (!dib.U8(at, b) || !dib.U8(at + 1, g) || !dib.U8(at + 2, r))
+            if (!dib.ReadU8(at, &b) || !dib.ReadU8(at + 1, &g) || !dib.ReadU8(at + 2, &r))
                 return DecodeResult::kCorrupt;
             palette[i] = 0xFF000000u | (std::uint32_t(r) << 16) | (std::uint32_t(g) << 8) | b;
         }
@@ -163,10 +265,33 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     if (pixelOffset == 0)
         pixelOffset = paletteEnd;
 
+    if (rle) {
+        // The compressed data: as many bytes as the header states, or the rest of the DIB.
+        if (pixelOffset > dib.size())
+            return DecodeResult::kCorrupt;
+        const std::size_t stated = h.sizeImage != 0 && h.sizeImage <= dib.size() - pixelOffset
+                                       ? pixelOffset + h.sizeImage
+                                       : dib.size();
+        ByteReader runs;
+        if (!dib.Slice(pixelOffset, stated, &runs))
+            return DecodeResult::kCorrupt;
+        res = AllocatePixels(width, rows, out);
+        if (res != DecodeResult::kOk)
+            return res;
+        for (std::size_t i = 0; i < out.Stride() * rows; i += 4) {
+            out.bgra[i] = out.bgra[i + 1] = out.bgra[i + 2] = 0;
+            out.bgra[i + 3] = 0xFF;
+        }
+        out.format = SourceFormat::kRgb32;
+        return DecodeRle(runs, bpp, palette, paletteCount, out);
+    }
+
     // Rows must be present in full; computed in 64 bits so that no header value can wrap.
     const std::uint64_t stride = ((std::uint64_t(width) * bpp + 31) / 32) * 4;
     const std::uint64_t colourBytes = stride * rows;
-    if (pixelOffset > dib.size() || colourBytes > dib.size() - pixelOffset)
+    ByteReader colour;
+    if (pixelOffset > dib.size() || colourBytes > dib.size() - pixelOffset ||
+        !dib.Slice(pixelOffset, pixelOffset + static_cast<std::size_t>(colourBytes), &colour))
         return DecodeResult::kCorrupt;
     res = AllocatePixels(width, rows, out);
     if (res != DecodeResult::kOk)
@@ -189,7 +314,7 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
     out.format = (useAlpha || icon) ? SourceFormat::kArgb : FormatOfDepth(bpp);
 
     bool anyAlpha = false;
-    const std::uint8_t* base = dib.data() + pixelOffset;
+    const std::uint8_t* base = colour.data();
     for (std::uint32_t y = 0; y < rows; ++y) {
         const std::uint8_t* src = base + (topDown ? y : rows - 1 - y) * stride;
         std::uint8_t* dst = out.bgra.get() + std::size_t(y) * out.Stride();
@@ -236,12 +361,14 @@ DecodeResult DecodeDib(const ByteReader& dib, std::size_t pixelOffset, bool icon
         const bool applyMask = !useAlpha || !anyAlpha;
         const std::uint64_t maskStride = ((std::uint64_t(width) + 31) / 32) * 4;
         const std::size_t maskOffset = pixelOffset + static_cast<std::size_t>(colourBytes);
-        const bool maskPresent = maskStride * rows <= dib.size() - maskOffset;
+        ByteReader mask;
+        const bool maskPresent =
+            maskStride * rows <= dib.size() - maskOffset &&
+            dib.Slice(maskOffset, maskOffset + static_cast<std::size_t>(maskStride * rows), &mask);
         if (applyMask) {
             for (std::uint32_t y = 0; y < rows; ++y) {
-                const std::uint8_t* m = maskPresent ? dib.data() + maskOffset +
-                                                          (topDown ? y : rows - 1 - y) * maskStride
-                                                    : nullptr;
+                const std::uint8_t* m =
+                    maskPresent ? mask.data() + (topDown ? y : rows - 1 - y) * maskStride : nullptr;
                 std::uint8_t* dst = out.bgra.get() + std::size_t(y) * out.Stride();
                 for (std::uint32_t x = 0; x < width; ++x) {
                     const bool transparent = m != nullptr && ((m[x / 8] >> (7 - x % 8)) & 1) != 0;
@@ -261,7 +388,7 @@ DecodeResult DecodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) 
     const ByteReader file(data, size);
     std::uint32_t pixelOffset;
     ByteReader dib;
-    if (!file.U32LE(10, pixelOffset) || !file.Slice(14, size, dib))
+    if (!file.ReadU32LE(10, &pixelOffset) || !file.Slice(14, size, &dib))
         return DecodeResult::kCorrupt;
     // The offset counts from the start of the file; the rows must not start inside the file
     // header.
@@ -273,7 +400,7 @@ DecodeResult DecodeBmp(const std::uint8_t* data, std::size_t size, Pixels& out) 
 DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) {
     const ByteReader file(data, size);
     std::uint16_t reserved, type, count;
-    if (!file.U16LE(0, reserved) || !file.U16LE(2, type) || !file.U16LE(4, count) ||
+    if (!file.ReadU16LE(0, &reserved) || !file.ReadU16LE(2, &type) || !file.ReadU16LE(4, &count) ||
         reserved != 0 || type != 1 || count == 0)
         return DecodeResult::kCorrupt;
 
@@ -285,7 +412,7 @@ DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) 
         const std::size_t at = 6 + 16 * i;
         std::uint8_t w, h;
         std::uint16_t bits;
-        if (!file.U8(at, w) || !file.U8(at + 1, h) || !file.U16LE(at + 6, bits))
+        if (!file.ReadU8(at, &w) || !file.ReadU8(at + 1, &h) || !file.ReadU16LE(at + 6, &bits))
             return DecodeResult::kCorrupt;
         const std::uint64_t area = std::uint64_t(w ? w : 256) * (h ? h : 256);
         if (i == 0 || area > bestArea || (area == bestArea && bits > bestBits)) {
@@ -297,8 +424,8 @@ DecodeResult DecodeIco(const std::uint8_t* data, std::size_t size, Pixels& out) 
     std::uint32_t bytes, offset;
     const std::size_t at = 6 + 16 * best;
     ByteReader entry;
-    if (!file.U32LE(at + 8, bytes) || !file.U32LE(at + 12, offset) || offset > size ||
-        bytes > size - offset || !file.Slice(offset, offset + bytes, entry))
+    if (!file.ReadU32LE(at + 8, &bytes) || !file.ReadU32LE(at + 12, &offset) || offset > size ||
+        bytes > size - offset || !file.Slice(offset, offset + bytes, &entry))
         return DecodeResult::kCorrupt;
     if (entry.size() >= 8 && std::memcmp(entry.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
         const DecodeResult r = DecodePng(entry.data(), entry.size(), out);

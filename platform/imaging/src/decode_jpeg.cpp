@@ -2,9 +2,14 @@
 //
 // libjpeg reports errors through error_exit, which jumps back to ReadJpegImage. That function
 // holds no C++ object with a destructor; the pixel buffer belongs to the caller's Pixels and
-// the decompressor is destroyed by DecodeJpeg on every path. Warnings (premature end of data,
-// corrupt segments) count as failures: an image that libjpeg had to patch up is not the image
-// that was stored.
+// the decompressor is destroyed by DecodeJpeg on every path.
+//
+// Warnings that mean lost or invented pixels (premature end of data, a marker inside the
+// entropy data, bad Huffman or arithmetic codes, a broken progression, a restart marker out of
+// place) count as failures: an image that libjpeg had to patch up is not the image that was
+// stored. Warnings about bytes that carry no pixels are accepted, as GDI+ accepts them: stray
+// bytes between segments (which libjpeg skips while looking for the next marker), an unknown
+// JFIF revision, a damaged ICC profile (which is not used).
 #include "decode.h"
 
 #include <csetjmp>
@@ -26,8 +31,20 @@ void OnErrorExit(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 
+bool LosesNoData(int code) {
+    switch (code) {
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_JFIF_MAJOR:
+    case JWRN_BOGUS_ICC:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void OnMessage(j_common_ptr cinfo, int level) {
-    if (level < 0)
+    // Level -1 is a warning; higher levels are trace messages.
+    if (level < 0 && !LosesNoData(cinfo->err->msg_code))
         std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 

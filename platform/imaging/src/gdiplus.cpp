@@ -76,6 +76,8 @@ PixelFormat FormatOf(imaging::SourceFormat f) {
         return PixelFormat32bppARGB;
     case imaging::SourceFormat::kRgb:
         return PixelFormat24bppRGB;
+    case imaging::SourceFormat::kRgb32:
+        return PixelFormat32bppRGB;
     case imaging::SourceFormat::kIndexed1:
         return PixelFormat1bppIndexed;
     case imaging::SourceFormat::kIndexed4:

@@ -2,7 +2,7 @@
 #include <platform/win_gdiplus.h>
 
 #include "decode.h"
-#include "encoders.h"
+#include <image_writer.h>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <zlib.h>
 
-using namespace imaging_test;
+using namespace test_images;
 using Gdiplus::Bitmap;
 using Gdiplus::Status;
 
@@ -210,6 +210,8 @@ std::vector<FormatCase> FormatCases() {
          PixelFormat8bppIndexed, 5, 11},
         {"tiff rgb", [](const Argb& i) { return WriteTiff(i, false, false); }, false, 0,
          PixelFormat24bppRGB, 7, 5},
+        {"tiff rgb uncompressed", [](const Argb& i) { return WriteTiff(i, false, false, false); },
+         false, 0, PixelFormat24bppRGB, 7, 5},
         {"tiff rgba two pages", [](const Argb& i) { return WriteTiff(i, true, true); }, true, 4,
          PixelFormat32bppARGB, 7, 5},
         {"bmp 24 bottom-up", [](const Argb& i) { return WriteBmp(i, 24, false); }, false, 0,

@@ -53,7 +53,8 @@ Module* Lookup(HMODULE handle) {
 bool HandleOffset(const Module* m, HRSRC resource, std::uint32_t* offset) {
     const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(m->file.image().data());
     const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(resource);
-    if (at < base || at - base >= m->file.image().size()) {
+    // Data entries lie in the resource section, whose offsets the file stores in 32 bits.
+    if (at < base || at - base >= m->file.image().size() || at - base > 0xFFFFFFFFu) {
         return false;
     }
     *offset = static_cast<std::uint32_t>(at - base);

@@ -20,9 +20,10 @@
 // against the file bytes of the one section that holds them.
 #include <platform/pe_image.h>
 
-#include "byte_reader.h"
+#include <platform/byte_reader.h>
 
-#include <cstdio>
+#include "mapped_file.h"
+
 #include <cstring>
 #include <memory>
 
@@ -35,6 +36,15 @@ constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint32_t kMaxSections = 96;      // the Windows loader's own limit
 constexpr std::size_t kMaxWalkSteps = 1u << 20; // entries a listing may examine in all
 
+// The resource section's bytes in the file, as their own view (empty if they do not lie inside
+// the file, which Parse has already ruled out).
+ByteReader ResourceBytes(const std::uint8_t* data, std::size_t size, std::uint32_t start,
+                         std::uint32_t length) {
+    ByteReader tree;
+    ByteReader(data, size).Slice(start, std::size_t(start) + length, &tree);
+    return tree;
+}
+
 } // namespace
 
 const char* Describe(Result r) {
@@ -43,14 +53,16 @@ const char* Describe(Result r) {
         return "ok";
     case Result::kIoError:
         return "cannot read the file";
+    case Result::kNotFile:
+        return "not a regular file";
     case Result::kTooLarge:
-        return "file too large";
+        return "file too large to map into memory";
     case Result::kNotPe:
         return "not a Windows executable or DLL";
     case Result::kBadHeader:
         return "PE header points outside the file";
     case Result::kNoResources:
-        return "no resources";
+        return "no resource section";
     case Result::kBadTree:
         return "resource directory points outside the file";
     case Result::kLoop:
@@ -120,20 +132,20 @@ Result PeImage::Parse(const std::uint8_t* data, std::size_t size, PeImage* out) 
     std::uint16_t mz = 0;
     std::uint32_t pe_off = 0;
     std::uint32_t pe_sig = 0;
-    if (!r.U16(0, &mz) || mz != 0x5A4D || !r.U32(0x3C, &pe_off) || !r.U32(pe_off, &pe_sig) ||
-        pe_sig != 0x00004550) {
+    if (!r.ReadU16LE(0, &mz) || mz != 0x5A4D || !r.ReadU32LE(0x3C, &pe_off) ||
+        !r.ReadU32LE(pe_off, &pe_sig) || pe_sig != 0x00004550) {
         return Result::kNotPe;
     }
     const std::size_t coff = std::size_t(pe_off) + 4;
     std::uint16_t section_count = 0;
     std::uint16_t opt_size = 0;
-    if (!r.U16(coff, &img.machine_) || !r.U16(coff + 2, &section_count) ||
-        !r.U16(coff + 16, &opt_size)) {
+    if (!r.ReadU16LE(coff, &img.machine_) || !r.ReadU16LE(coff + 2, &section_count) ||
+        !r.ReadU16LE(coff + 16, &opt_size)) {
         return Result::kBadHeader;
     }
     const std::size_t opt = coff + 20;
     std::uint16_t magic = 0;
-    if (opt_size < 2 || !r.Has(opt, opt_size) || !r.U16(opt, &magic)) {
+    if (opt_size < 2 || !r.Has(opt, opt_size) || !r.ReadU16LE(opt, &magic)) {
         return Result::kBadHeader;
     }
     std::size_t dir_count_at;
@@ -151,9 +163,10 @@ Result PeImage::Parse(const std::uint8_t* data, std::size_t size, PeImage* out) 
     std::uint32_t rsrc_len = 0;
     std::uint32_t dir_count = 0;
     const std::size_t rsrc_entry_at = dir_count_at + 4 + 2 * 8;
-    if (opt_size >= dir_count_at + 4 && r.U32(opt + dir_count_at, &dir_count) && dir_count > 2 &&
-        opt_size >= rsrc_entry_at + 8) {
-        if (!r.U32(opt + rsrc_entry_at, &rsrc_rva) || !r.U32(opt + rsrc_entry_at + 4, &rsrc_len)) {
+    if (opt_size >= dir_count_at + 4 && r.ReadU32LE(opt + dir_count_at, &dir_count) &&
+        dir_count > 2 && opt_size >= rsrc_entry_at + 8) {
+        if (!r.ReadU32LE(opt + rsrc_entry_at, &rsrc_rva) ||
+            !r.ReadU32LE(opt + rsrc_entry_at + 4, &rsrc_len)) {
             return Result::kBadHeader;
         }
     }
@@ -169,10 +182,10 @@ Result PeImage::Parse(const std::uint8_t* data, std::size_t size, PeImage* out) 
     for (std::size_t i = 0; i < section_count; ++i) {
         const std::size_t s = sec_table + i * 40;
         Section sec{};
-        r.U32(s + 8, &sec.virtual_size);
-        r.U32(s + 12, &sec.virtual_address);
-        r.U32(s + 16, &sec.raw_size);
-        r.U32(s + 20, &sec.raw_offset);
+        r.ReadU32LE(s + 8, &sec.virtual_size);
+        r.ReadU32LE(s + 12, &sec.virtual_address);
+        r.ReadU32LE(s + 16, &sec.raw_size);
+        r.ReadU32LE(s + 20, &sec.raw_offset);
         // Only the part of the raw data that the file really holds can be read.
         if (sec.raw_offset >= size) {
             sec.raw_size = 0;
@@ -215,11 +228,11 @@ bool PeImage::RvaToOffset(std::uint32_t rva, std::uint32_t length, std::uint32_t
 
 Result PeImage::ReadDirectory(std::uint32_t dir_offset, std::uint32_t* first_entry,
                               std::uint32_t* count) const {
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     std::uint16_t named = 0;
     std::uint16_t ids = 0;
-    if (!tree.U16(std::size_t(dir_offset) + 12, &named) ||
-        !tree.U16(std::size_t(dir_offset) + 14, &ids)) {
+    if (!tree.ReadU16LE(std::size_t(dir_offset) + 12, &named) ||
+        !tree.ReadU16LE(std::size_t(dir_offset) + 14, &ids)) {
         return Result::kBadTree;
     }
     const std::size_t n = std::size_t(named) + ids;
@@ -236,17 +249,12 @@ Result PeImage::ReadKey(std::uint32_t name_field, ResourceKey* key) const {
         *key = ResourceKey::Id(static_cast<std::uint16_t>(name_field & 0xFFFF));
         return Result::kOk;
     }
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     const std::size_t at = name_field & ~kHighBit;
     std::uint16_t len = 0;
-    if (!tree.U16(at, &len) || !tree.Has(at + 2, std::size_t(len) * 2)) {
+    std::u16string name;
+    if (!tree.ReadU16LE(at, &len) || !tree.ReadUtf16(at + 2, len, &name)) {
         return Result::kBadTree;
-    }
-    std::u16string name(len, u'\0');
-    for (std::size_t i = 0; i < len; ++i) {
-        std::uint16_t unit = 0;
-        tree.U16(at + 2 + i * 2, &unit);
-        name[i] = static_cast<char16_t>(unit);
     }
     *key = ResourceKey::Name(std::move(name));
     return Result::kOk;
@@ -260,12 +268,12 @@ Result PeImage::FindEntry(std::uint32_t dir_offset, const ResourceKey& key,
     if (res != Result::kOk) {
         return res;
     }
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t name_field = 0;
         std::uint32_t value = 0;
-        tree.U32(std::size_t(first) + i * 8, &name_field);
-        tree.U32(std::size_t(first) + i * 8 + 4, &value);
+        tree.ReadU32LE(std::size_t(first) + i * 8, &name_field);
+        tree.ReadU32LE(std::size_t(first) + i * 8 + 4, &value);
         const bool entry_named = (name_field & kHighBit) != 0;
         if (entry_named == key.is_id) {
             continue;
@@ -306,11 +314,11 @@ Result PeImage::ResolveDataEntry(std::uint32_t data_entry_offset, ResourceLocati
     if (data_entry_offset < rsrc_start_) {
         return Result::kBadTree;
     }
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     const std::size_t at = data_entry_offset - rsrc_start_;
     std::uint32_t rva = 0;
     std::uint32_t len = 0;
-    if (!tree.U32(at, &rva) || !tree.U32(at + 4, &len) || !tree.Has(at, 16)) {
+    if (!tree.ReadU32LE(at, &rva) || !tree.ReadU32LE(at + 4, &len) || !tree.Has(at, 16)) {
         return Result::kBadTree;
     }
     std::uint32_t file_offset = 0;
@@ -374,10 +382,10 @@ Result PeImage::Find(const ResourceKey& type, const ResourceKey& name, std::uint
             if (count == 0) {
                 return Result::kNotFound;
             }
-            ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+            const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
             std::uint32_t name_field = 0;
-            tree.U32(first, &name_field);
-            tree.U32(std::size_t(first) + 4, &target);
+            tree.ReadU32LE(first, &name_field);
+            tree.ReadU32LE(std::size_t(first) + 4, &target);
             found_language =
                 (name_field & kHighBit) != 0 ? 0 : static_cast<std::uint16_t>(name_field);
         }
@@ -407,7 +415,7 @@ Result PeImage::List(std::vector<ResourceInfo>* out, std::size_t limit) const {
         return rsrc_state_;
     }
     std::size_t steps = 0;
-    ByteReader tree(data_ + rsrc_start_, rsrc_size_);
+    const ByteReader tree = ResourceBytes(data_, size_, rsrc_start_, rsrc_size_);
     // Iterates the three levels; `path` holds the directories above, for the cycle check.
     struct Level {
         std::uint32_t first;
@@ -436,8 +444,8 @@ Result PeImage::List(std::vector<ResourceInfo>* out, std::size_t limit) const {
         const std::size_t e = std::size_t(levels[depth].first) + std::size_t(index[depth]) * 8;
         std::uint32_t name_field = 0;
         std::uint32_t value = 0;
-        tree.U32(e, &name_field);
-        tree.U32(e + 4, &value);
+        tree.ReadU32LE(e, &name_field);
+        tree.ReadU32LE(e + 4, &value);
         if ((res = ReadKey(name_field, &keys[depth])) != Result::kOk) {
             return res;
         }
@@ -483,35 +491,23 @@ Result PeImage::List(std::vector<ResourceInfo>* out, std::size_t limit) const {
     return Result::kOk;
 }
 
+PeFile::PeFile() = default;
+PeFile::~PeFile() = default;
+
 Result PeFile::LoadBytes(std::vector<std::uint8_t> bytes) {
+    mapping_.reset();
     bytes_ = std::move(bytes);
     return PeImage::Parse(bytes_.data(), bytes_.size(), &image_);
 }
 
 Result PeFile::Load(const std::string& path) {
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> f(std::fopen(path.c_str(), "rb"));
-    if (!f) {
-        return Result::kIoError;
-    }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[1 << 16];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, f.get());
-        if (got > kMaxFileSize - bytes.size()) {
-            return Result::kTooLarge;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < sizeof chunk) {
-            if (std::ferror(f.get())) {
-                return Result::kIoError;
-            }
-            break;
-        }
-    }
-    return LoadBytes(std::move(bytes));
+    image_ = PeImage();
+    bytes_.clear();
+    mapping_.reset();
+    const Result res = MappedFile::Open(path, &mapping_);
+    if (res != Result::kOk)
+        return res;
+    return PeImage::Parse(mapping_->data(), mapping_->size(), &image_);
 }
 
 } // namespace pe

@@ -1,10 +1,11 @@
-// Version tree lookups and the version block. Nodes are read through ByteReader; a node must lie
-// inside its parent, its key must end inside it, and a value that claims more bytes than the node
-// holds is cut to the node. Each step of a child walk advances by at least 8 bytes and each
+// Version tree lookups and the version block. Nodes are read through ByteReader; a node never
+// reaches past its parent (a child that claims more is cut at the parent's end, as Windows reads
+// it), its key must end inside it, and a value that claims more bytes than the node holds is cut
+// to the node. Each step of a child walk advances by at least 8 bytes and each
 // descent enters a strictly smaller node, so every walk ends.
 #include <platform/version_block.h>
 
-#include "byte_reader.h"
+#include <platform/byte_reader.h>
 
 #include <cstring>
 
@@ -15,34 +16,30 @@ namespace {
 
 constexpr char kSignature[4] = {'F', 'E', '2', 'X'};
 
-// Parses the node at `offset`, which must end by `limit`.
-bool ReadNode(const ByteReader& r, std::size_t offset, std::size_t limit, VersionNode* node,
-              std::u16string* key) {
+// How a node that claims to reach past `limit` is read: the root of a resource must fit in
+// it; a child is cut at its parent's end, as Windows keeps the values of such a child.
+enum class Overrun { kRefuse, kCut };
+
+// Parses the node at `offset`, which ends by `limit` (see Overrun).
+bool ReadNode(const ByteReader& r, std::size_t offset, std::size_t limit, Overrun overrun,
+              VersionNode* node, std::u16string* key) {
     std::uint16_t length = 0;
     std::uint16_t value_length = 0;
     std::uint16_t type = 0;
-    if (!r.U16(offset, &length) || !r.U16(offset + 2, &value_length) || !r.U16(offset + 4, &type)) {
+    if (!r.ReadU16LE(offset, &length) || !r.ReadU16LE(offset + 2, &value_length) ||
+        !r.ReadU16LE(offset + 4, &type)) {
         return false;
     }
-    if (length < 6 || offset > limit || length > limit - offset) {
+    if (length < 6 || offset > limit || (length > limit - offset && overrun == Overrun::kRefuse)) {
         return false;
     }
-    const std::size_t end = offset + length;
-    std::size_t p = offset + 6;
-    key->clear();
-    for (;;) {
-        std::uint16_t unit = 0;
-        if (p >= end || !r.U16(p, &unit) || end - p < 2) {
-            return false; // the key runs past the node
-        }
-        p += 2;
-        if (unit == 0) {
-            break;
-        }
-        key->push_back(static_cast<char16_t>(unit));
+    const std::size_t end = length > limit - offset ? limit : offset + length;
+    std::size_t p = 0;
+    if (!r.ReadUtf16Z(offset + 6, end, key, &p)) {
+        return false; // the key runs past the node
     }
     std::size_t value = 0;
-    if (!AlignUp4(p, end, &value)) {
+    if (!AlignUp(p, 4, end, &value)) {
         value = end;
     }
     node->offset = offset;
@@ -56,7 +53,7 @@ bool ReadNode(const ByteReader& r, std::size_t offset, std::size_t limit, Versio
     if (node->is_text) {
         const std::size_t units = node->value_bytes / 2;
         std::uint16_t unit = 0;
-        while (node->text_units < units && r.U16(value + node->text_units * 2, &unit) &&
+        while (node->text_units < units && r.ReadU16LE(value + node->text_units * 2, &unit) &&
                unit != 0) {
             ++node->text_units;
         }
@@ -68,7 +65,7 @@ bool ReadNode(const ByteReader& r, std::size_t offset, std::size_t limit, Versio
 std::size_t FirstChild(const VersionNode& n) {
     const std::size_t declared = n.is_text ? std::size_t(n.value_length) * 2 : n.value_length;
     std::size_t at = 0;
-    if (declared > n.end - n.value_offset || !AlignUp4(n.value_offset + declared, n.end, &at)) {
+    if (declared > n.end - n.value_offset || !AlignUp(n.value_offset + declared, 4, n.end, &at)) {
         return n.end;
     }
     return at;
@@ -89,7 +86,7 @@ std::size_t VersionTreeLength(const std::uint8_t* resource, std::size_t size) {
     ByteReader r(resource, size);
     VersionNode root;
     std::u16string key;
-    if (!ReadNode(r, 0, size, &root, &key)) {
+    if (!ReadNode(r, 0, size, Overrun::kRefuse, &root, &key)) {
         return 0;
     }
     return root.end;
@@ -100,7 +97,7 @@ bool QueryVersionTree(const std::uint8_t* tree, std::size_t size, const std::u16
     ByteReader r(tree, size);
     VersionNode node;
     std::u16string key;
-    if (!ReadNode(r, 0, size, &node, &key)) {
+    if (!ReadNode(r, 0, size, Overrun::kRefuse, &node, &key)) {
         return false;
     }
     std::size_t i = 0;
@@ -119,7 +116,7 @@ bool QueryVersionTree(const std::uint8_t* tree, std::size_t size, const std::u16
         std::size_t at = FirstChild(node);
         while (at < node.end) {
             VersionNode child;
-            if (!ReadNode(r, at, node.end, &child, &key)) {
+            if (!ReadNode(r, at, node.end, Overrun::kCut, &child, &key)) {
                 break;
             }
             if (NamesEqualIgnoringCase(key, want)) {
@@ -127,7 +124,7 @@ bool QueryVersionTree(const std::uint8_t* tree, std::size_t size, const std::u16
                 found = true;
                 break;
             }
-            if (!AlignUp4(child.end, node.end, &at)) {
+            if (!AlignUp(child.end, 4, node.end, &at)) {
                 break;
             }
         }

@@ -1,6 +1,7 @@
 // Stand-ins of the version functions: the RT_VERSION resource (id 1) of the file, copied into
-// a block laid out as version_block.h describes. The file is read again for each call, as
-// Windows does; a file that changed in between no longer fits the caller's block and fails.
+// a block laid out as version_block.h describes. The file is mapped again for each call, as
+// Windows does, and only its headers and version resource are read; a file that changed in
+// between no longer fits the caller's block and fails.
 #include <platform/win_resources.h>
 
 #include <platform/pe_image.h>

@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -130,6 +131,46 @@ TEST(VersionStandIns, SizeAndBlock) {
     EXPECT_STREQ(static_cast<const char*>(v), "Sample Product");
     EXPECT_FALSE(
         VerQueryValueA(block.data(), "\\StringFileInfo\\040904E4\\ProductName", nullptr, &len));
+}
+
+// Peak resident memory of this process so far, in KiB (ru_maxrss on Linux).
+long PeakRssKiB() {
+    struct rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// A module with 1.5 GB appended (as signed or self-extracting files carry data behind their
+// sections) answers like the module itself, and looking at it does not read the tail: the file
+// is sparse, so it costs no disk, and the peak memory of the process stays where it was.
+TEST(ModuleStandIns, AppendedDataIsNeitherReadNorRefused) {
+    fixtures::TempFile big(fixtures::Read(fixtures::Path("versioned", "x64")));
+    ASSERT_EQ(truncate(big.path().c_str(), 1536l << 20), 0);
+    const long before = PeakRssKiB();
+
+    DWORD size = GetFileVersionInfoSizeA(big.path().c_str(), nullptr);
+    ASSERT_NE(size, 0u);
+    std::vector<std::uint8_t> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(big.path().c_str(), 0, size, block.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(
+        VerQueryValueA(block.data(), "\\StringFileInfo\\040904E4\\FileVersion", &value, &length));
+    EXPECT_STREQ(static_cast<const char*>(value), "1.2.3.4");
+
+    HMODULE m = LoadLibraryExA(big.path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(m, nullptr);
+    HRSRC r = FindResourceA(m, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+    ASSERT_NE(r, nullptr);
+    const DWORD bytes = SizeofResource(m, r);
+    const std::uint8_t* data = static_cast<const std::uint8_t*>(LockResource(LoadResource(m, r)));
+    ASSERT_NE(data, nullptr);
+    ASSERT_GE(bytes, 2u);
+    EXPECT_EQ(data[0] | (data[1] << 8), block[0] | (block[1] << 8)); // the same version tree
+    EXPECT_TRUE(FreeLibrary(m));
+
+    // Reading the whole file would have taken 1.5 GB; allow for what the test itself allocates.
+    EXPECT_LT(PeakRssKiB() - before, 32l * 1024) << "peak RSS grew from " << before << " KiB";
 }
 
 TEST(VersionStandIns, LanguageNames) {

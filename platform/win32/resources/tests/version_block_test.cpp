@@ -171,7 +171,7 @@ TEST(VersionTree, NodesThatLieAboutTheirSizes) {
     const Case cases[] = {
         {"sound", 0, 0, 3, true, "ab"},
         {"value longer than its node is cut to the node", 0, 0, 200, true, "ab"},
-        {"child longer than its parent", 0, 400, 3, true, nullptr},
+        {"child longer than its parent is cut at the parent's end", 0, 400, 3, true, "ab"},
         {"child shorter than a header", 0, 4, 3, true, nullptr},
         {"root longer than the resource", 2000, 0, 3, true, nullptr},
         {"key without terminator", 0, 0, 3, false, nullptr},
@@ -217,6 +217,63 @@ TEST(VersionTree, NodesThatLieAboutTheirSizes) {
         ASSERT_TRUE(dbpf::pe::FillVersionBlock(t.b.data(), t.b.size(), block.data(), size));
         EXPECT_EQ(Text(block, "\\K"), c.expected != nullptr ? c.expected : "<absent>");
     }
+}
+
+// A child whose length runs past its parent keeps its values, cut at the parent's end; the
+// lookup never reads past the parent, not even into the parent's next sibling.
+TEST(VersionTree, ChildRunningPastItsParentIsCutAtTheParentsEnd) {
+    auto set_length = [](std::vector<std::uint8_t>& b, std::size_t at, std::size_t length) {
+        b[at] = static_cast<std::uint8_t>(length);
+        b[at + 1] = static_cast<std::uint8_t>(length >> 8);
+    };
+    Builder t;
+    t.W(0); // 0: root, length patched below, no value
+    t.W(0);
+    t.W(0);
+    t.Key("VS_VERSION_INFO"); // ends at 40
+    const std::size_t parent = t.b.size();
+    t.W(0); // 40: parent "P", length patched below, no value
+    t.W(0);
+    t.W(1);
+    t.Key("P");                           // ends at 52
+    const std::size_t child = t.b.size(); // 52: child "K", text of 7 units ("abcdef" + 0)
+    t.W(28);                              // claims 28 bytes: up to 80
+    t.W(7);
+    t.W(1);
+    t.Key("K"); // value from 64
+    t.W('a');
+    t.W('b');
+    t.W('c');
+    t.W('d'); // 72: the parent ends here, in the middle of the child's text
+    const std::size_t parent_end = t.b.size();
+    const std::size_t sibling = t.b.size(); // 72: the parent's sibling "S" = "zz", 20 bytes
+    t.W(20);
+    t.W(3);
+    t.W(1);
+    t.Key("S");
+    t.W('z');
+    t.W('z');
+    t.W(0);
+    t.W(0);
+    set_length(t.b, parent, parent_end - parent);
+    set_length(t.b, 0, t.b.size());
+    ASSERT_EQ(child, 52u);
+    ASSERT_EQ(sibling, 72u);
+    ASSERT_EQ(t.b.size(), 92u);
+
+    const std::size_t size = dbpf::pe::VersionBlockSize(t.b.data(), t.b.size());
+    ASSERT_NE(size, 0u);
+    std::vector<std::uint8_t> block(size, 0xFF);
+    ASSERT_TRUE(dbpf::pe::FillVersionBlock(t.b.data(), t.b.size(), block.data(), size));
+    unsigned len = 0;
+    // The child is cut to the parent's 20 bytes from 52 to 72: its text keeps "abcd" (read on,
+    // it would run into the sibling's header).
+    EXPECT_EQ(Text(block, "\\P\\K", &len), "abcd");
+    EXPECT_EQ(len, 5u);
+    // The walk goes on after the parent as usual.
+    EXPECT_EQ(Text(block, "\\S"), "zz");
+    // Nothing under the cut child: its declared value already fills it.
+    EXPECT_EQ(Text(block, "\\P\\K\\S"), "<absent>");
 }
 
 #ifdef _WIN32

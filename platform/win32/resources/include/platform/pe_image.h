@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ namespace pe {
 enum class Result {
     kOk,
     kIoError,     // the file could not be opened or read
-    kTooLarge,    // the file is larger than the reader accepts
+    kNotFile,     // the path names a directory, device or pipe, not a regular file
+    kTooLarge,    // the file does not fit into the address space
     kNotPe,       // no MZ/PE signatures or an unknown optional-header magic
     kBadHeader,   // a header field points outside the file or contradicts another
     kNoResources, // the file has no resource directory
@@ -118,22 +120,26 @@ private:
     Result rsrc_state_ = Result::kNoResources; // kOk once the directory has been located
 };
 
-// The bytes of a file, read once into memory, with the parsed view over them.
+class MappedFile;
+
+// The bytes of a file with the parsed view over them. Load maps the file read-only instead of
+// reading it: a lookup touches only the headers, the resource directory and the resource it
+// returns, so neither memory nor time grows with data appended to the module. See
+// mapped_file.h for what a file truncated while mapped does.
 class PeFile {
 public:
-    PeFile() = default;
+    PeFile();
+    ~PeFile();
     PeFile(const PeFile&) = delete;
     PeFile& operator=(const PeFile&) = delete;
 
-    // Files larger than this are refused; resources of interest are far smaller.
-    static constexpr std::size_t kMaxFileSize = std::size_t(1) << 30;
-
-    Result Load(const std::string& posix_path);
+    Result Load(const std::string& path);
     Result LoadBytes(std::vector<std::uint8_t> bytes);
 
     const PeImage& image() const { return image_; }
 
 private:
+    std::unique_ptr<MappedFile> mapping_;
     std::vector<std::uint8_t> bytes_;
     PeImage image_;
 };

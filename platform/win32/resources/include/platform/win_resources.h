@@ -4,7 +4,10 @@
 //
 // The stand-ins, where they differ from Windows:
 // - LoadLibraryExA only loads a file as data (LOAD_LIBRARY_AS_DATAFILE or
-//   LOAD_LIBRARY_AS_IMAGE_RESOURCE); nothing is executed. The file is read once into memory.
+//   LOAD_LIBRARY_AS_IMAGE_RESOURCE); nothing is executed. The file is mapped read-only until
+//   FreeLibrary, and only the pages that lookups touch are read, so data appended to a module
+//   costs nothing. Unlike Windows, POSIX systems let another process truncate a mapped file;
+//   reading a resource that now lies past the end then raises SIGBUS.
 //   Paths follow the platform's convention: backslashes become slashes, "Z:" is the root, other
 //   drive letters and UNC paths do not exist.
 // - GetModuleFileNameA also works on handles loaded as data (Windows refuses those). The null
