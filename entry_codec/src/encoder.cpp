@@ -52,10 +52,10 @@
 namespace quorrin {
 namespace {
 
-constexpr std::int32_t kWindow = 131072;         // farthest first candidate
+constexpr std::int32_t kWindow = kMaxDistance;   // farthest first candidate
 constexpr std::int32_t kChainMask = kWindow - 1; // chain table index: position mod 131072
 constexpr std::int32_t kHashSize = 65536;
-constexpr std::int32_t kMaxMatch = 1028;
+constexpr std::int32_t kMaxMatch = kMaxLength;
 constexpr std::int32_t kGoodEnough = 258;
 constexpr std::int32_t kBigBudget = 4096;
 constexpr std::int32_t kSmallBudget = 1024;
@@ -348,40 +348,24 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
 bool Encoder::WriteCommand(std::int32_t start, std::int32_t matchPos, std::int32_t length) {
     std::int32_t pending = start - written_;
     while (pending >= 4) {
-        const std::int32_t k = std::min(pending / 4, 28);
-        const std::int32_t count = 4 * k;
+        const std::int32_t count = std::min(pending / kRunStep * kRunStep, kMaxRun);
         if (1 + count > limit_ - out_) {
             return false;
         }
-        *out_++ = static_cast<std::uint8_t>(0xDF + k);
+        *out_++ = LiteralRunByte(count);
         std::memcpy(out_, x_ + written_, static_cast<std::size_t>(count));
         out_ += count;
         written_ += count;
         pending -= count;
     }
 
-    const std::int32_t d = start - matchPos - 1; // stored distance: distance minus 1
     std::uint8_t command[4];
     std::int32_t commandSize;
     if (length == 0) {
-        command[0] = static_cast<std::uint8_t>(0xFC + pending);
+        command[0] = EndCommandByte(pending);
         commandSize = 1;
-    } else if (d < 1024 && length >= 3 && length <= 10) {
-        command[0] = static_cast<std::uint8_t>(((d >> 3) & 0x60) + ((length - 3) << 2) + pending);
-        command[1] = static_cast<std::uint8_t>(d & 0xFF);
-        commandSize = 2;
-    } else if (d < 16384 && length >= 4 && length <= 67) {
-        command[0] = static_cast<std::uint8_t>(0x80 + (length - 4));
-        command[1] = static_cast<std::uint8_t>((pending << 6) + (d >> 8));
-        command[2] = static_cast<std::uint8_t>(d & 0xFF);
-        commandSize = 3;
     } else {
-        command[0] = static_cast<std::uint8_t>(0xC0 + (((length - 5) >> 8) << 2) +
-                                               ((d >> 16) << 4) + pending);
-        command[1] = static_cast<std::uint8_t>((d >> 8) & 0xFF);
-        command[2] = static_cast<std::uint8_t>(d & 0xFF);
-        command[3] = static_cast<std::uint8_t>((length - 5) & 0xFF);
-        commandSize = 4;
+        commandSize = EncodeCopy(command, pending, length, start - matchPos);
     }
     if (commandSize + pending > limit_ - out_) {
         return false;
@@ -410,8 +394,8 @@ bool Encoder::Run() {
             if (candidate != -1 && previousLength < kGoodEnough && i - candidate <= kWindow) {
                 currentLength = FindMatch(previousLength, i, n, candidate);
             }
-            if ((currentLength <= 3 && i - matchPos_ > 1024) ||
-                (currentLength <= 4 && i - matchPos_ > 16384)) {
+            if ((currentLength <= 3 && i - matchPos_ > kShortMaxDistance) ||
+                (currentLength <= 4 && i - matchPos_ > kMediumMaxDistance)) {
                 currentLength = 2;
             }
         }
@@ -497,15 +481,7 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
 
     const std::uint32_t entrySize = static_cast<std::uint32_t>(encoder.cursor() - destination);
-    destination[0] = static_cast<std::uint8_t>(entrySize);
-    destination[1] = static_cast<std::uint8_t>(entrySize >> 8);
-    destination[2] = static_cast<std::uint8_t>(entrySize >> 16);
-    destination[3] = static_cast<std::uint8_t>(entrySize >> 24);
-    destination[4] = kSignature0;
-    destination[5] = kSignature1;
-    destination[6] = static_cast<std::uint8_t>(sourceLength >> 16);
-    destination[7] = static_cast<std::uint8_t>(sourceLength >> 8);
-    destination[8] = static_cast<std::uint8_t>(sourceLength);
+    WriteHeader(destination, entrySize, sourceLength);
     if (compressedLength != nullptr) {
         *compressedLength = static_cast<std::int32_t>(entrySize);
     }
