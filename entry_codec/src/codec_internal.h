@@ -48,6 +48,13 @@ struct WorkAllocator {
 
 const WorkAllocator& DefaultAllocator();
 
+// The most memory one Encode call takes from its allocator at any time: the hash-indexed tables
+// (head and count of the 3-byte hash, 65536 entries each; heads of the 4- and 8-byte hashes, up
+// to 65536 each) and the position-indexed ones (four chains of up to 131072 entries), all 32-bit.
+// quorrin.h states the same figure; a test holds the encoder to it.
+constexpr std::size_t kEncodeWorkBound = (4 * 65536 + 4 * 131072) * sizeof(std::int32_t);
+static_assert(kEncodeWorkBound == 3u << 20, "quorrin.h states 3 MiB");
+
 // The compressor behind CompressPackage; same arguments and result.
 int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* destination,
            std::int32_t* compressedLength, const WorkAllocator& allocator);
