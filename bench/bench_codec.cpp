@@ -1,8 +1,8 @@
 // bench_codec: Quorrin beside memcpy, zlib, libdeflate, LZ4 and LZ4HC on the same entries, in
 // the same run. Not a test: it prints tables and never fails on a timing.
 //
-//   bench_codec [CODEC...]
-//   bench_codec --profile KIND small|large compress|expand|partial
+//   bench_codec [--small|--large] [CODEC...]
+//   bench_codec --profile KIND small|large compress|expand|partial|lz4
 //
 // With codec names only those codecs are measured besides Quorrin, LZ4 and zlib -9 (which the
 // per-kind table needs), e.g. `bench_codec memcpy`. With --profile it runs one Quorrin job once
@@ -582,6 +582,20 @@ int Profile(const std::string& kind, const std::string& size, const std::string&
     for (const Entry& e : entries) {
         Bytes comp(e.size);
         int n = 0;
+        if (job == "lz4") { // LZ4 compress and LZ4_decompress_safe of the same entries
+            comp.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(e.size))));
+            n = LZ4_compress_default(reinterpret_cast<const char*>(e.data),
+                                     reinterpret_cast<char*>(comp.data()), static_cast<int>(e.size),
+                                     static_cast<int>(comp.size()));
+            Bytes out(e.size);
+            if (LZ4_decompress_safe(reinterpret_cast<const char*>(comp.data()),
+                                    reinterpret_cast<char*>(out.data()), n,
+                                    static_cast<int>(e.size)) != static_cast<int>(e.size)) {
+                return 1;
+            }
+            produced += static_cast<std::size_t>(n);
+            continue;
+        }
         if (CompressPackage(e.data, static_cast<unsigned>(e.size), comp.data(), &n) != 1) {
             continue;
         }
@@ -600,6 +614,14 @@ int Profile(const std::string& kind, const std::string& size, const std::string&
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--profile") == 0) {
         return Profile(argv[2], argv[3], argv[4]);
+    }
+    // --small or --large: only that size of entries.
+    bool sizeWanted[2] = {true, true};
+    if (argc > 1 &&
+        (std::strcmp(argv[1], "--small") == 0 || std::strcmp(argv[1], "--large") == 0)) {
+        sizeWanted[argv[1][2] == 's' ? 1 : 0] = false;
+        --argc;
+        ++argv;
     }
     std::vector<Codec> codecs;
     for (Codec& c : Codecs()) {
@@ -635,8 +657,8 @@ int main(int argc, char** argv) {
         const std::vector<Entry> small = Cut(k.data, {}, 200, 16u << 10, 1u << 20);
         const std::vector<Entry> large = Cut(
             k.data, {256u << 10, 4u << 20, 512u << 10, 1u << 20, 256u << 10}, 0, 0, k.data.size());
-        results[0].push_back(MeasureAll(codecs, small));
-        results[1].push_back(MeasureAll(codecs, large));
+        results[0].push_back(sizeWanted[0] ? MeasureAll(codecs, small) : std::vector<Result>{});
+        results[1].push_back(sizeWanted[1] ? MeasureAll(codecs, large) : std::vector<Result>{});
     }
 
     std::printf(
@@ -652,6 +674,9 @@ int main(int argc, char** argv) {
                 "expand", "safe", "", "", "exact", "", "", "", "", "");
     bool ok = true;
     for (int s = 0; s < 2; ++s) {
+        if (!sizeWanted[s]) {
+            continue;
+        }
         Result all[3];
         for (std::size_t k = 0; k <= kinds.size(); ++k) {
             const bool total = k == kinds.size();
@@ -682,15 +707,21 @@ int main(int argc, char** argv) {
     for (std::size_t c = 0; c < codecs.size(); ++c) {
         Result total[2];
         for (int s = 0; s < 2; ++s) {
-            for (std::size_t k = 0; k < kinds.size(); ++k) {
+            for (std::size_t k = 0; k < kinds.size() && sizeWanted[s]; ++k) {
                 total[s].Add(results[s][k][c]);
             }
             ok = ok && total[s].ok;
         }
-        std::printf("%-15s | %6.3f %11.1f %11.1f | %6.3f %11.1f %11.1f%s\n", codecs[c].name,
-                    total[1].Ratio(), total[1].CompressMBs(), total[1].ExpandMBs(0),
-                    total[0].Ratio(), total[0].CompressMBs(), total[0].ExpandMBs(0),
-                    total[0].ok && total[1].ok ? "" : "  ROUND TRIP FAILED");
+        std::printf("%-15s", codecs[c].name);
+        for (int s : {1, 0}) {
+            if (sizeWanted[s]) {
+                std::printf(" | %6.3f %11.1f %11.1f", total[s].Ratio(), total[s].CompressMBs(),
+                            total[s].ExpandMBs(0));
+            } else {
+                std::printf(" | %6s %11s %11s", "-", "-", "-");
+            }
+        }
+        std::printf("%s\n", total[0].ok && total[1].ok ? "" : "  ROUND TRIP FAILED");
     }
     return ok ? 0 : 1;
 }

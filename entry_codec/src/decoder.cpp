@@ -60,6 +60,17 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
 inline void Store64(std::uint8_t* p, std::uint64_t v) {
     std::memcpy(p, &v, 8);
 }
+// p[0] p[1] p[2] p[3] as one word, p[0] the most significant byte.
+inline std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
+#else
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
+#endif
+}
 
 // For distances 1..7: a multiplier that repeats the low `distance` bytes of a word over all
 // eight, and the step of 16-byte pattern writes (the largest multiple of the distance <= 16).
@@ -85,7 +96,8 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     // Blocks taken straight from `from` are exact when the distance is at least 16 (each block
     // reads only bytes written before it) and also when the copy does not overlap its source
     // (distance >= n): then the bytes a block reads at or after w land at or after w + n, in the
-    // room beyond the command.
+    // room beyond the command. One test covers both, so that data mixing near and far copies
+    // does not make the branch guess wrong.
     if (distance >= std::min<std::ptrdiff_t>(n, 16)) {
         Move16(w, from);
         if (n > 16) {
@@ -134,12 +146,13 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     }
 }
 
-// The fields of a command, for the fast path, as functions of its first byte b0 and the next
-// three b1, b2, b3 (read whatever the command's size; the fast path has them in the source):
+// The fields of a command, for the fast path, as functions of its first byte b0 and of the four
+// bytes b0 b1 b2 b3 read as one big-endian word `be` (read whatever the command's size; the fast
+// path has them in the source):
 //   size      bytes of the command itself
-//   literals  literals + ((b1 >> 6) & literalsMask)
-//   length    length + (b3 & lengthMask); 0 for literal runs, kEndMark for end commands
-//   distance  distance + ((((b1 << 8) | b2) >> distanceShift) & distanceMask); 1 for runs
+//   literals  literals + ((be >> 22) & literalsMask)             (b1 bits 7-6)
+//   length    length + (be & lengthMask); 0 for literal runs      (b3)
+//   distance  distance + ((be >> distanceShift) & distanceMask)   (b1, or b1 b2); 1 for runs
 // The parts that depend on b0 alone come from DecodeCommand; the check below holds the table
 // to it for every first byte.
 struct CommandFields {
@@ -147,14 +160,16 @@ struct CommandFields {
     std::uint8_t literals;
     std::uint8_t literalsMask;
     std::uint8_t distanceShift;
-    std::uint16_t length;
-    std::uint16_t lengthMask;
+    std::uint32_t length;
+    std::uint32_t lengthMask;
     std::uint32_t distance;
     std::uint32_t distanceMask;
 };
 
-// Length field of end commands in the table; the fast path hands them to the careful loop.
-constexpr std::uint16_t kEndMark = 0xFFFF;
+// Length of end commands in the table: more than any output can hold, so that the fast path's
+// room test hands them to the careful loop without a test of its own.
+constexpr std::uint32_t kEndMark = 1u << 25;
+static_assert(kEndMark > kMaxUncompressed + kWildRoom, "end commands must fail the room test");
 
 struct CommandTable {
     CommandFields fields[256];
@@ -172,15 +187,17 @@ constexpr CommandTable MakeCommandTable() {
         c.distance = base.distance;
         switch (base.kind) {
         case CommandKind::kShortCopy: // distance bits 7-0 in b1
-            c.distanceShift = 8;
+            c.distanceShift = 16;
             c.distanceMask = 0xFF;
             break;
         case CommandKind::kMediumCopy: // literals in b1 bits 7-6, distance bits 13-0 in b1, b2
             c.literalsMask = 3;
+            c.distanceShift = 8;
             c.distanceMask = 0x3FFF;
             break;
         case CommandKind::kLongCopy: // length bits 7-0 in b3, distance bits 15-0 in b1, b2
             c.lengthMask = 0xFF;
+            c.distanceShift = 8;
             c.distanceMask = 0xFFFF;
             break;
         case CommandKind::kLiteralRun: // an empty copy from distance 1
@@ -207,11 +224,10 @@ constexpr bool TableAgreesWithFormat() {
                                            static_cast<std::uint8_t>(~f), f};
             const Command want = DecodeCommand(bytes);
             const CommandFields& c = kCommandTable.fields[b0];
-            const unsigned b1 = bytes[1];
-            const std::uint32_t literals = c.literals + ((b1 >> 6) & c.literalsMask);
-            const std::uint32_t length = c.length + (bytes[3] & c.lengthMask);
-            const std::uint32_t distance =
-                c.distance + ((((b1 << 8) | bytes[2]) >> c.distanceShift) & c.distanceMask);
+            const std::uint32_t be = (b0 << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
+            const std::uint32_t literals = c.literals + ((be >> 22) & c.literalsMask);
+            const std::uint32_t length = c.length + (be & c.lengthMask);
+            const std::uint32_t distance = c.distance + ((be >> c.distanceShift) & c.distanceMask);
             const bool copy =
                 want.kind != CommandKind::kLiteralRun && want.kind != CommandKind::kEnd;
             if (c.size != want.size || literals != want.literals ||
@@ -323,35 +339,38 @@ DecodeResult Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* 
 
     // Fast path: runs while the source holds a command and its literals plus kWildRoom bytes and
     // the output holds the command's bytes plus kWildRoom; leaves p at an unconsumed command.
-    while (end - p >= 4 + kWildRoom) {
-        // The command kinds are mixed without pattern, so the fields are taken through a table
-        // of the first byte rather than through branches on it.
-        const CommandFields& c = kCommandFields[p[0]];
-        const unsigned b1 = p[1];
-        const std::uint8_t* const q = p + c.size;
-        const std::ptrdiff_t literals = c.literals + ((b1 >> 6) & c.literalsMask);
-        const std::ptrdiff_t length = c.length + (p[3] & c.lengthMask);
-        const std::ptrdiff_t distance =
-            c.distance + ((((b1 << 8) | p[2]) >> c.distanceShift) & c.distanceMask);
-        if (literals > end - q - kWildRoom || literals + length > wend - w - kWildRoom ||
-            length == kEndMark) {
-            break;
-        }
-        Copy16(w, q);
-        if (literals > 16) {
-            for (std::ptrdiff_t k = 16; k < literals; k += 16) {
-                Copy16(w + k, q + k);
+    if (end - p >= 4 + kWildRoom && wend - w >= kWildRoom) {
+        // The room tests below compare with what remains before these limits.
+        const std::uint8_t* const sourceLimit = end - kWildRoom;
+        std::uint8_t* const outputLimit = wend - kWildRoom;
+        do {
+            // The command kinds are mixed without pattern, so the fields are taken through a
+            // table of the first byte rather than through branches on it.
+            const std::uint32_t be = LoadBigEndian32(p);
+            const CommandFields& c = kCommandFields[be >> 24];
+            const std::uint8_t* const q = p + c.size;
+            const std::ptrdiff_t literals = c.literals + ((be >> 22) & c.literalsMask);
+            const std::ptrdiff_t length = c.length + (be & c.lengthMask);
+            const std::ptrdiff_t distance = c.distance + ((be >> c.distanceShift) & c.distanceMask);
+            if (literals > sourceLimit - q || literals + length > outputLimit - w) {
+                break; // also every end command
             }
-        }
-        p = q + literals;
-        w += literals;
-        // Literal runs come with length 0 and distance 1: their "copy" writes only into the
-        // room beyond the command, and saves a branch on the command kind.
-        if (distance > w - destination) {
-            return DecodeResult::kReferenceBeforeStart;
-        }
-        WildCopyMatch(w, distance, length);
-        w += length;
+            Copy16(w, q);
+            if (literals > 16) {
+                for (std::ptrdiff_t k = 16; k < literals; k += 16) {
+                    Copy16(w + k, q + k);
+                }
+            }
+            p = q + literals;
+            w += literals;
+            // Literal runs come with length 0 and distance 1: their "copy" writes only into the
+            // room beyond the command, and saves a branch on the command kind.
+            if (distance > w - destination) {
+                return DecodeResult::kReferenceBeforeStart;
+            }
+            WildCopyMatch(w, distance, length);
+            w += length;
+        } while (sourceLimit - p >= 4);
     }
 
     // The careful loop: every field is checked against what remains.

@@ -106,18 +106,25 @@ private:
     std::int32_t* positions_ = nullptr;
 };
 
-// The tables of one call, carved out of the two blocks.
+// The tables of one call, carved out of the two blocks. On large inputs they outgrow the
+// processor's nearest caches, and a miss costs more than the work done per position: so the
+// head and the count of a 3-byte hash sit side by side (one line serves both), and each chain is
+// a table of its own, so that a walk along it touches nothing else.
 struct Tables {
-    std::int32_t* head3;  // 65536: newest position per 3-byte hash, or -1
-    std::int32_t* count3; // 65536: positions entered so far per 3-byte hash
+    std::int32_t* hash3;  // 65536 pairs: newest position per 3-byte hash (or -1), positions so far
     std::int32_t* head4;  // 1 << longBits: newest position per 4-byte hash
     std::int32_t* head8;  // 1 << longBits: newest position per 8-byte hash
     std::int32_t* chain3; // per position: previous position with the same 3-byte hash
-    std::int32_t* place3; // per position: count3 of its hash after it was entered
+    std::int32_t* place3; // per position: positions entered with its hash, itself included
     std::int32_t* chain4; // per position: previous position with the same 4-byte hash
     std::int32_t* chain8; // per position: previous position with the same 8-byte hash
     unsigned longBits;
 };
+
+// Large inputs: how far ahead of the position being entered its hash entries are fetched into
+// the cache, and how far ahead the first candidate of its walk (bytes and chain entry).
+constexpr std::int32_t kPrefetchAhead = 16;
+constexpr std::int32_t kCandidateAhead = 8;
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
     std::uint64_t v;
@@ -168,12 +175,31 @@ private:
     // Advances the running hash to position p and enters p; returns the previous newest
     // position with the same hash (or -1).
     std::int32_t Insert(std::int32_t p) {
+        // Positions are entered in increasing order: ask for the hash entries of a later one
+        // now, so that they are in the cache when it is entered.
+        if (p + kPrefetchAhead + 8 <= size_) {
+            const std::uint8_t* const ahead = x_ + p + kPrefetchAhead;
+            const std::uint32_t h3 = ((ahead[0] << 12) ^ (ahead[1] << 6) ^ ahead[2]) & 0xFFFF;
+            __builtin_prefetch(t_.hash3 + 2 * h3, 1);
+            __builtin_prefetch(t_.head4 + LongHash(ahead, 4, t_.longBits), 1);
+            __builtin_prefetch(t_.head8 + LongHash(ahead, 8, t_.longBits), 1);
+            // The entry of the position kCandidateAhead on was asked for a while ago; the
+            // candidate it names now is most likely the one that position's walk starts with.
+            const std::uint8_t* const next = x_ + p + kCandidateAhead;
+            const std::uint32_t n3 = ((next[0] << 12) ^ (next[1] << 6) ^ next[2]) & 0xFFFF;
+            const std::int32_t candidate = t_.hash3[2 * n3];
+            if (candidate >= 0) {
+                __builtin_prefetch(x_ + candidate);
+                __builtin_prefetch(t_.chain3 + (candidate & kChainMask));
+            }
+        }
         hash_ = ((hash_ << 6) ^ x_[p + 2]) & 0xFFFF;
         const std::int32_t slot = p & kChainMask;
-        const std::int32_t candidate = t_.head3[hash_];
+        std::int32_t* const entry = t_.hash3 + 2 * hash_;
+        const std::int32_t candidate = entry[0];
         t_.chain3[slot] = candidate;
-        t_.head3[hash_] = p;
-        t_.place3[slot] = ++t_.count3[hash_];
+        entry[0] = p;
+        t_.place3[slot] = ++entry[1];
         // The wider chains only need positions with that many bytes; 8-byte loads need 8 bytes.
         if (p + 8 <= size_) {
             const std::uint32_t h4 = LongHash(x_ + p, 4, t_.longBits);
@@ -449,9 +475,8 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
 
     Tables t;
-    t.head3 = tables.hashed();
-    t.count3 = t.head3 + kHashSize;
-    t.head4 = t.count3 + kHashSize;
+    t.hash3 = tables.hashed();
+    t.head4 = t.hash3 + 2 * kHashSize;
     t.head8 = t.head4 + longEntries;
     t.chain3 = tables.positions();
     t.place3 = t.chain3 + positions;
@@ -463,12 +488,14 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
         std::uint32_t h = (static_cast<std::uint32_t>(source[0]) << 6) ^ source[1];
         for (std::int32_t p = 0; p + 3 <= size; ++p) {
             h = ((h << 6) ^ source[p + 2]) & 0xFFFF;
-            t.head3[h] = -1;
-            t.count3[h] = 0;
+            t.hash3[2 * h] = -1;
+            t.hash3[2 * h + 1] = 0;
         }
     } else {
-        std::memset(t.head3, 0xFF, kHashSize * sizeof(std::int32_t));
-        std::memset(t.count3, 0, kHashSize * sizeof(std::int32_t));
+        for (std::int32_t h = 0; h < kHashSize; ++h) {
+            t.hash3[2 * h] = -1;
+            t.hash3[2 * h + 1] = 0;
+        }
     }
     std::memset(t.head4, 0xFF, 2 * longEntries * sizeof(std::int32_t));
 
