@@ -2,7 +2,7 @@
 // the same run. Not a test: it prints tables and never fails on a timing.
 //
 //   bench_codec [--small|--large] [CODEC...]
-//   bench_codec --profile KIND small|large compress|expand|partial|lz4
+//   bench_codec --profile KIND small|large compress|expand|partial|lz4|zlib9
 //
 // With codec names only those codecs are measured besides Quorrin, LZ4 and zlib -9 (which the
 // per-kind table needs), e.g. `bench_codec memcpy`. With --profile it runs one Quorrin job once
@@ -582,6 +582,15 @@ int Profile(const std::string& kind, const std::string& size, const std::string&
     for (const Entry& e : entries) {
         Bytes comp(e.size);
         int n = 0;
+        if (job == "zlib9") { // zlib -9 compression of the same entries
+            uLongf packed = compressBound(e.size);
+            comp.resize(packed);
+            if (compress2(comp.data(), &packed, e.data, e.size, 9) != Z_OK) {
+                return 1;
+            }
+            produced += packed;
+            continue;
+        }
         if (job == "lz4") { // LZ4 compress and LZ4_decompress_safe of the same entries
             comp.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(e.size))));
             n = LZ4_compress_default(reinterpret_cast<const char*>(e.data),
