@@ -32,15 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Not zero-filled: the decoder must not depend on what the buffer held.
     std::unique_ptr<std::uint8_t[]> out(
         new std::uint8_t[destinationLength > 0 ? destinationLength : 0]);
-    const int result = quorrin::Decode(
+    const quorrin::DecodeResult result = quorrin::Decode(
         entry.data(), static_cast<int>(entry.size()), destinationLength > 0 ? out.get() : nullptr,
         destinationLength, partial ? quorrin::DecodeMode::kPartial : quorrin::DecodeMode::kExact);
-    if (result == 1 && partial && destinationLength > 1) {
+    if (result == quorrin::DecodeResult::kOk && partial && destinationLength > 1) {
         // A successful partial decode of a prefix agrees with a shorter partial decode.
         const int half = destinationLength / 2;
         std::vector<std::uint8_t> shorter(static_cast<std::size_t>(half));
         if (quorrin::Decode(entry.data(), static_cast<int>(entry.size()), shorter.data(), half,
-                            quorrin::DecodeMode::kPartial) != 1 ||
+                            quorrin::DecodeMode::kPartial) != quorrin::DecodeResult::kOk ||
             std::memcmp(shorter.data(), out.get(), static_cast<std::size_t>(half)) != 0) {
             __builtin_trap();
         }

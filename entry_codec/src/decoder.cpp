@@ -60,6 +60,17 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
 inline void Store64(std::uint8_t* p, std::uint64_t v) {
     std::memcpy(p, &v, 8);
 }
+// p[0] p[1] p[2] p[3] as one word, p[0] the most significant byte.
+inline std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
+#else
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
+#endif
+}
 
 // For distances 1..7: a multiplier that repeats the low `distance` bytes of a word over all
 // eight, and the step of 16-byte pattern writes (the largest multiple of the distance <= 16).
@@ -85,7 +96,8 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     // Blocks taken straight from `from` are exact when the distance is at least 16 (each block
     // reads only bytes written before it) and also when the copy does not overlap its source
     // (distance >= n): then the bytes a block reads at or after w land at or after w + n, in the
-    // room beyond the command.
+    // room beyond the command. One test covers both, so that data mixing near and far copies
+    // does not make the branch guess wrong.
     if (distance >= std::min<std::ptrdiff_t>(n, 16)) {
         Move16(w, from);
         if (n > 16) {
@@ -134,25 +146,30 @@ inline void WildCopyMatch(std::uint8_t* w, std::ptrdiff_t distance, std::ptrdiff
     }
 }
 
-// The fields of a command, for the fast path, as functions of its first byte b0 and the next
-// three b1, b2, b3 (read whatever the command's size; the fast path has them in the source):
+// The fields of a command, for the fast path, as functions of its first byte b0 and of the four
+// bytes b0 b1 b2 b3 read as one big-endian word `be` (read whatever the command's size; the fast
+// path has them in the source):
 //   size      bytes of the command itself
-//   literals  literals + ((b1 >> 6) & literalsMask)
-//   length    length + (b3 & lengthMask); 0 for literal runs, kEndMark for end commands
-//   distance  distance + ((((b1 << 8) | b2) >> distanceShift) & distanceMask) + 1; 1 for runs
+//   literals  literals + ((be >> 22) & literalsMask)             (b1 bits 7-6)
+//   length    length + (be & lengthMask); 0 for literal runs      (b3)
+//   distance  distance + ((be >> distanceShift) & distanceMask)   (b1, or b1 b2); 1 for runs
+// The parts that depend on b0 alone come from DecodeCommand; the check below holds the table
+// to it for every first byte.
 struct CommandFields {
     std::uint8_t size;
     std::uint8_t literals;
     std::uint8_t literalsMask;
     std::uint8_t distanceShift;
-    std::uint16_t length;
-    std::uint16_t lengthMask;
+    std::uint32_t length;
+    std::uint32_t lengthMask;
     std::uint32_t distance;
     std::uint32_t distanceMask;
 };
 
-// Length field of end commands in the table; the fast path hands them to the careful loop.
-constexpr std::uint16_t kEndMark = 0xFFFF;
+// Length of end commands in the table: more than any output can hold, so that the fast path's
+// room test hands them to the careful loop without a test of its own.
+constexpr std::uint32_t kEndMark = 1u << 25;
+static_assert(kEndMark > kMaxUncompressed + kWildRoom, "end commands must fail the room test");
 
 struct CommandTable {
     CommandFields fields[256];
@@ -161,31 +178,34 @@ struct CommandTable {
 constexpr CommandTable MakeCommandTable() {
     CommandTable t{};
     for (unsigned b0 = 0; b0 < 256; ++b0) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(b0), 0, 0, 0};
+        const Command base = DecodeCommand(bytes);
         CommandFields& c = t.fields[b0];
-        if (b0 < 0x80) { // short copy
-            c = {2,
-                 static_cast<std::uint8_t>(b0 & 3),
-                 0,
-                 8,
-                 static_cast<std::uint16_t>(((b0 >> 2) & 7) + 3),
-                 0,
-                 (b0 & 0x60) << 3,
-                 0xFF};
-        } else if (b0 < 0xC0) { // medium copy
-            c = {3, 0, 3, 0, static_cast<std::uint16_t>((b0 & 0x3F) + 4), 0, 0, 0x3FFF};
-        } else if (b0 < 0xE0) { // long copy
-            c = {4,
-                 static_cast<std::uint8_t>(b0 & 3),
-                 0,
-                 0,
-                 static_cast<std::uint16_t>(((b0 & 0x0C) << 6) + 5),
-                 0xFF,
-                 (b0 & 0x10) << 12,
-                 0xFFFF};
-        } else if (b0 < 0xFC) { // literal run
-            c = {1, static_cast<std::uint8_t>((b0 - 0xDF) * 4), 0, 0, 0, 0, 0, 0};
-        } else { // end command: left to the careful loop (it may come first, with no output)
-            c = {1, 0, 0, 0, kEndMark, 0, 0, 0};
+        c.size = base.size;
+        c.literals = base.literals;
+        c.length = base.length;
+        c.distance = base.distance;
+        switch (base.kind) {
+        case CommandKind::kShortCopy: // distance bits 7-0 in b1
+            c.distanceShift = 16;
+            c.distanceMask = 0xFF;
+            break;
+        case CommandKind::kMediumCopy: // literals in b1 bits 7-6, distance bits 13-0 in b1, b2
+            c.literalsMask = 3;
+            c.distanceShift = 8;
+            c.distanceMask = 0x3FFF;
+            break;
+        case CommandKind::kLongCopy: // length bits 7-0 in b3, distance bits 15-0 in b1, b2
+            c.lengthMask = 0xFF;
+            c.distanceShift = 8;
+            c.distanceMask = 0xFFFF;
+            break;
+        case CommandKind::kLiteralRun: // an empty copy from distance 1
+            c.distance = 1;
+            break;
+        case CommandKind::kEnd: // left to the careful loop (it may come first, with no output)
+            c.length = kEndMark;
+            break;
         }
     }
     return t;
@@ -193,6 +213,34 @@ constexpr CommandTable MakeCommandTable() {
 
 constexpr CommandTable kCommandTable = MakeCommandTable();
 constexpr const CommandFields* kCommandFields = kCommandTable.fields;
+
+// The table agrees with DecodeCommand on every first byte, for following bytes with all bits
+// clear, all set, and alternating.
+constexpr bool TableAgreesWithFormat() {
+    constexpr std::uint8_t kFollowing[4] = {0x00, 0xFF, 0x5A, 0xA5};
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        for (std::uint8_t f : kFollowing) {
+            const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(b0), f,
+                                           static_cast<std::uint8_t>(~f), f};
+            const Command want = DecodeCommand(bytes);
+            const CommandFields& c = kCommandTable.fields[b0];
+            const std::uint32_t be = (b0 << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
+            const std::uint32_t literals = c.literals + ((be >> 22) & c.literalsMask);
+            const std::uint32_t length = c.length + (be & c.lengthMask);
+            const std::uint32_t distance = c.distance + ((be >> c.distanceShift) & c.distanceMask);
+            const bool copy =
+                want.kind != CommandKind::kLiteralRun && want.kind != CommandKind::kEnd;
+            if (c.size != want.size || literals != want.literals ||
+                (copy && (length != want.length || distance != want.distance)) ||
+                (want.kind == CommandKind::kLiteralRun && (length != 0 || distance != 1)) ||
+                (want.kind == CommandKind::kEnd && c.length != kEndMark)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(TableAgreesWithFormat(), "the fast decoder's table disagrees with the format");
 
 // Copies `n` bytes from `distance` bytes back to `w`, repeating the pattern where they overlap.
 // The caller has checked that `distance` is at least 1 and at most the bytes produced, and that
@@ -229,31 +277,59 @@ inline void CopyMatch(std::uint8_t* w, std::uint8_t* wend, std::ptrdiff_t distan
 
 } // namespace
 
-int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destination,
-           int destinationLength, DecodeMode mode) {
-    if (sourceLength < 10 || destinationLength < 0 || source == nullptr ||
-        (destination == nullptr && destinationLength != 0)) {
-        return 0;
+const char* DescribeDecodeResult(DecodeResult result) {
+    switch (result) {
+    case DecodeResult::kOk:
+        return "ok";
+    case DecodeResult::kNegativeLength:
+        return "negative output length";
+    case DecodeResult::kNullBuffer:
+        return "no buffer given";
+    case DecodeResult::kShortSource:
+        return "too short for a compressed entry";
+    case DecodeResult::kBadSignature:
+        return "not a compressed entry (signature is not 10 FB)";
+    case DecodeResult::kSizeMismatch:
+        return "header sizes do not match the entry and output lengths";
+    case DecodeResult::kCommandPastEnd:
+        return "a command is cut off by the end of the entry";
+    case DecodeResult::kLiteralsPastEnd:
+        return "a command's literals run past the end of the entry";
+    case DecodeResult::kOutputOverflow:
+        return "the commands produce more bytes than the header says";
+    case DecodeResult::kReferenceBeforeStart:
+        return "a copy reaches back before the start of the output";
+    case DecodeResult::kSourceExhausted:
+        return "the entry ends before the output is complete";
+    case DecodeResult::kTrailingBytes:
+        return "bytes other than end commands follow the complete output";
     }
-    if (source[4] != kSignature0 || source[5] != kSignature1) {
-        return 0;
+    return "unknown failure";
+}
+
+DecodeResult Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destination,
+                    int destinationLength, DecodeMode mode) {
+    if (destinationLength < 0) {
+        return DecodeResult::kNegativeLength;
     }
-    // Uncompressed size big-endian in bytes 6..8, compressed size little-endian in bytes 0..3
-    // (read as a signed value, so a size of 0x80000000 or more never matches a valid length).
-    const int uncompressedSize = (source[6] << 16) | (source[7] << 8) | source[8];
-    const std::uint32_t rawSize = static_cast<std::uint32_t>(source[0]) |
-                                  (static_cast<std::uint32_t>(source[1]) << 8) |
-                                  (static_cast<std::uint32_t>(source[2]) << 16) |
-                                  (static_cast<std::uint32_t>(source[3]) << 24);
-    const std::int64_t compressedSize =
-        rawSize >= 0x80000000u ? static_cast<std::int64_t>(rawSize) - 0x100000000LL : rawSize;
+    if (source == nullptr || (destination == nullptr && destinationLength != 0)) {
+        return DecodeResult::kNullBuffer;
+    }
+    EntryHeader header{};
+    switch (ParseHeader(source, sourceLength, header)) {
+    case HeaderCheck::kOk:
+        break;
+    case HeaderCheck::kShortSource:
+        return DecodeResult::kShortSource;
+    case HeaderCheck::kBadSignature:
+        return DecodeResult::kBadSignature;
+    }
     const bool partial = mode == DecodeMode::kPartial;
-    if (partial) {
-        if (compressedSize < sourceLength || uncompressedSize < destinationLength) {
-            return 0;
-        }
-    } else if (compressedSize != sourceLength || uncompressedSize != destinationLength) {
-        return 0;
+    if (partial
+            ? header.compressedSize < sourceLength || header.uncompressedSize < destinationLength
+            : header.compressedSize != sourceLength ||
+                  header.uncompressedSize != destinationLength) {
+        return DecodeResult::kSizeMismatch;
     }
 
     const std::uint8_t* p = source + kHeaderSize;
@@ -263,81 +339,53 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
 
     // Fast path: runs while the source holds a command and its literals plus kWildRoom bytes and
     // the output holds the command's bytes plus kWildRoom; leaves p at an unconsumed command.
-    while (end - p >= 4 + kWildRoom) {
-        // The command kinds are mixed without pattern, so the fields are taken through a table
-        // of the first byte rather than through branches on it.
-        const CommandFields& c = kCommandFields[p[0]];
-        const unsigned b1 = p[1];
-        const std::uint8_t* const q = p + c.size;
-        const std::ptrdiff_t literals = c.literals + ((b1 >> 6) & c.literalsMask);
-        const std::ptrdiff_t length = c.length + (p[3] & c.lengthMask);
-        const std::ptrdiff_t distance =
-            c.distance + ((((b1 << 8) | p[2]) >> c.distanceShift) & c.distanceMask) + 1;
-        if (literals > end - q - kWildRoom || literals + length > wend - w - kWildRoom ||
-            length == kEndMark) {
-            break;
-        }
-        Copy16(w, q);
-        if (literals > 16) {
-            for (std::ptrdiff_t k = 16; k < literals; k += 16) {
-                Copy16(w + k, q + k);
+    if (end - p >= 4 + kWildRoom && wend - w >= kWildRoom) {
+        // The room tests below compare with what remains before these limits.
+        const std::uint8_t* const sourceLimit = end - kWildRoom;
+        std::uint8_t* const outputLimit = wend - kWildRoom;
+        do {
+            // The command kinds are mixed without pattern, so the fields are taken through a
+            // table of the first byte rather than through branches on it.
+            const std::uint32_t be = LoadBigEndian32(p);
+            const CommandFields& c = kCommandFields[be >> 24];
+            const std::uint8_t* const q = p + c.size;
+            const std::ptrdiff_t literals = c.literals + ((be >> 22) & c.literalsMask);
+            const std::ptrdiff_t length = c.length + (be & c.lengthMask);
+            const std::ptrdiff_t distance = c.distance + ((be >> c.distanceShift) & c.distanceMask);
+            if (literals > sourceLimit - q || literals + length > outputLimit - w) {
+                break; // also every end command
             }
-        }
-        p = q + literals;
-        w += literals;
-        // Literal runs come with length 0 and distance 1: their "copy" writes only into the
-        // room beyond the command, and saves a branch on the command kind.
-        if (distance > w - destination) {
-            return 0;
-        }
-        WildCopyMatch(w, distance, length);
-        w += length;
+            Copy16(w, q);
+            if (literals > 16) {
+                for (std::ptrdiff_t k = 16; k < literals; k += 16) {
+                    Copy16(w + k, q + k);
+                }
+            }
+            p = q + literals;
+            w += literals;
+            // Literal runs come with length 0 and distance 1: their "copy" writes only into the
+            // room beyond the command, and saves a branch on the command kind.
+            if (distance > w - destination) {
+                return DecodeResult::kReferenceBeforeStart;
+            }
+            WildCopyMatch(w, distance, length);
+            w += length;
+        } while (sourceLimit - p >= 4);
     }
 
+    // The careful loop: every field is checked against what remains.
     for (;;) {
-        const unsigned b0 = *p++;
-        std::ptrdiff_t literals;
-        std::ptrdiff_t length = 0;
-        std::ptrdiff_t distance = 0;
-        if (b0 < 0x80) { // short copy: 2 command bytes
-            if (end - p < 1) {
-                return 0;
-            }
-            const unsigned b1 = p[0];
-            p += 1;
-            literals = b0 & 3;
-            length = ((b0 >> 2) & 7) + 3;
-            distance = ((b0 & 0x60) << 3) + b1 + 1;
-        } else if (b0 < 0xC0) { // medium copy: 3 command bytes
-            if (end - p < 2) {
-                return 0;
-            }
-            const unsigned b1 = p[0];
-            const unsigned b2 = p[1];
-            p += 2;
-            literals = b1 >> 6;
-            length = (b0 & 0x3F) + 4;
-            distance = ((b1 & 0x3F) << 8) + b2 + 1;
-        } else if (b0 < 0xE0) { // long copy: 4 command bytes
-            if (end - p < 3) {
-                return 0;
-            }
-            const unsigned b1 = p[0];
-            const unsigned b2 = p[1];
-            const unsigned b3 = p[2];
-            p += 3;
-            literals = b0 & 3;
-            length = ((b0 & 0x0C) << 6) + b3 + 5;
-            distance = ((b0 & 0x10) << 12) + (b1 << 8) + b2 + 1;
-        } else if (b0 < 0xFC) { // literal run: 4 to 112 literals
-            literals = static_cast<std::ptrdiff_t>(b0 - 0xDF) * 4;
-        } else { // end command: 0 to 3 literals, no stopping power of its own
-            literals = b0 - 0xFC;
+        if (CommandSize(*p) - 1 > end - p - 1) {
+            return DecodeResult::kCommandPastEnd;
         }
-
+        const Command c = DecodeCommand(p);
+        p += c.size;
+        std::ptrdiff_t literals = c.literals;
+        std::ptrdiff_t length = c.length;
         if (literals > end - p || literals + length > wend - w) {
             if (!partial) {
-                return 0;
+                return literals > end - p ? DecodeResult::kLiteralsPastEnd
+                                          : DecodeResult::kOutputOverflow;
             }
             // Cut the command to the room left in the output: literals first, then the copy.
             const std::ptrdiff_t room = wend - w;
@@ -348,7 +396,7 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
                 length = room - literals;
             }
             if (literals > end - p) {
-                return 0;
+                return DecodeResult::kLiteralsPastEnd;
             }
         }
         if (literals != 0) {
@@ -357,10 +405,10 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
             w += literals;
         }
         if (length != 0) {
-            if (distance > w - destination) {
-                return 0;
+            if (static_cast<std::ptrdiff_t>(c.distance) > w - destination) {
+                return DecodeResult::kReferenceBeforeStart;
             }
-            CopyMatch(w, wend, distance, length);
+            CopyMatch(w, wend, c.distance, length);
             w += length;
         }
         if (p == end || w == wend) {
@@ -368,14 +416,17 @@ int Decode(const std::uint8_t* source, int sourceLength, std::uint8_t* destinati
         }
     }
 
+    if (w != wend) {
+        return DecodeResult::kSourceExhausted;
+    }
     if (partial) {
-        return w == wend ? 1 : 0;
+        return DecodeResult::kOk;
     }
     // Once the output is full only end commands without literals may follow.
-    while (p != end && *p == 0xFC) {
+    while (p != end && *p == EndCommandByte(0)) {
         ++p;
     }
-    return p == end && w == wend ? 1 : 0;
+    return p == end ? DecodeResult::kOk : DecodeResult::kTrailingBytes;
 }
 
 } // namespace quorrin

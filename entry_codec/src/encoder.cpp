@@ -52,10 +52,10 @@
 namespace quorrin {
 namespace {
 
-constexpr std::int32_t kWindow = 131072;         // farthest first candidate
+constexpr std::int32_t kWindow = kMaxDistance;   // farthest first candidate
 constexpr std::int32_t kChainMask = kWindow - 1; // chain table index: position mod 131072
 constexpr std::int32_t kHashSize = 65536;
-constexpr std::int32_t kMaxMatch = 1028;
+constexpr std::int32_t kMaxMatch = kMaxLength;
 constexpr std::int32_t kGoodEnough = 258;
 constexpr std::int32_t kBigBudget = 4096;
 constexpr std::int32_t kSmallBudget = 1024;
@@ -106,18 +106,25 @@ private:
     std::int32_t* positions_ = nullptr;
 };
 
-// The tables of one call, carved out of the two blocks.
+// The tables of one call, carved out of the two blocks. On large inputs they outgrow the
+// processor's nearest caches, and a miss costs more than the work done per position: so the
+// head and the count of a 3-byte hash sit side by side (one line serves both), and each chain is
+// a table of its own, so that a walk along it touches nothing else.
 struct Tables {
-    std::int32_t* head3;  // 65536: newest position per 3-byte hash, or -1
-    std::int32_t* count3; // 65536: positions entered so far per 3-byte hash
+    std::int32_t* hash3;  // 65536 pairs: newest position per 3-byte hash (or -1), positions so far
     std::int32_t* head4;  // 1 << longBits: newest position per 4-byte hash
     std::int32_t* head8;  // 1 << longBits: newest position per 8-byte hash
     std::int32_t* chain3; // per position: previous position with the same 3-byte hash
-    std::int32_t* place3; // per position: count3 of its hash after it was entered
+    std::int32_t* place3; // per position: positions entered with its hash, itself included
     std::int32_t* chain4; // per position: previous position with the same 4-byte hash
     std::int32_t* chain8; // per position: previous position with the same 8-byte hash
     unsigned longBits;
 };
+
+// Large inputs: how far ahead of the position being entered its hash entries are fetched into
+// the cache, and how far ahead the first candidate of its walk (bytes and chain entry).
+constexpr std::int32_t kPrefetchAhead = 16;
+constexpr std::int32_t kCandidateAhead = 8;
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
     std::uint64_t v;
@@ -168,12 +175,31 @@ private:
     // Advances the running hash to position p and enters p; returns the previous newest
     // position with the same hash (or -1).
     std::int32_t Insert(std::int32_t p) {
+        // Positions are entered in increasing order: ask for the hash entries of a later one
+        // now, so that they are in the cache when it is entered.
+        if (p + kPrefetchAhead + 8 <= size_) {
+            const std::uint8_t* const ahead = x_ + p + kPrefetchAhead;
+            const std::uint32_t h3 = ((ahead[0] << 12) ^ (ahead[1] << 6) ^ ahead[2]) & 0xFFFF;
+            __builtin_prefetch(t_.hash3 + 2 * h3, 1);
+            __builtin_prefetch(t_.head4 + LongHash(ahead, 4, t_.longBits), 1);
+            __builtin_prefetch(t_.head8 + LongHash(ahead, 8, t_.longBits), 1);
+            // The entry of the position kCandidateAhead on was asked for a while ago; the
+            // candidate it names now is most likely the one that position's walk starts with.
+            const std::uint8_t* const next = x_ + p + kCandidateAhead;
+            const std::uint32_t n3 = ((next[0] << 12) ^ (next[1] << 6) ^ next[2]) & 0xFFFF;
+            const std::int32_t candidate = t_.hash3[2 * n3];
+            if (candidate >= 0) {
+                __builtin_prefetch(x_ + candidate);
+                __builtin_prefetch(t_.chain3 + (candidate & kChainMask));
+            }
+        }
         hash_ = ((hash_ << 6) ^ x_[p + 2]) & 0xFFFF;
         const std::int32_t slot = p & kChainMask;
-        const std::int32_t candidate = t_.head3[hash_];
+        std::int32_t* const entry = t_.hash3 + 2 * hash_;
+        const std::int32_t candidate = entry[0];
         t_.chain3[slot] = candidate;
-        t_.head3[hash_] = p;
-        t_.place3[slot] = ++t_.count3[hash_];
+        entry[0] = p;
+        t_.place3[slot] = ++entry[1];
         // The wider chains only need positions with that many bytes; 8-byte loads need 8 bytes.
         if (p + 8 <= size_) {
             const std::uint32_t h4 = LongHash(x_ + p, 4, t_.longBits);
@@ -348,40 +374,24 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
 bool Encoder::WriteCommand(std::int32_t start, std::int32_t matchPos, std::int32_t length) {
     std::int32_t pending = start - written_;
     while (pending >= 4) {
-        const std::int32_t k = std::min(pending / 4, 28);
-        const std::int32_t count = 4 * k;
+        const std::int32_t count = std::min(pending / kRunStep * kRunStep, kMaxRun);
         if (1 + count > limit_ - out_) {
             return false;
         }
-        *out_++ = static_cast<std::uint8_t>(0xDF + k);
+        *out_++ = LiteralRunByte(count);
         std::memcpy(out_, x_ + written_, static_cast<std::size_t>(count));
         out_ += count;
         written_ += count;
         pending -= count;
     }
 
-    const std::int32_t d = start - matchPos - 1; // stored distance: distance minus 1
     std::uint8_t command[4];
     std::int32_t commandSize;
     if (length == 0) {
-        command[0] = static_cast<std::uint8_t>(0xFC + pending);
+        command[0] = EndCommandByte(pending);
         commandSize = 1;
-    } else if (d < 1024 && length >= 3 && length <= 10) {
-        command[0] = static_cast<std::uint8_t>(((d >> 3) & 0x60) + ((length - 3) << 2) + pending);
-        command[1] = static_cast<std::uint8_t>(d & 0xFF);
-        commandSize = 2;
-    } else if (d < 16384 && length >= 4 && length <= 67) {
-        command[0] = static_cast<std::uint8_t>(0x80 + (length - 4));
-        command[1] = static_cast<std::uint8_t>((pending << 6) + (d >> 8));
-        command[2] = static_cast<std::uint8_t>(d & 0xFF);
-        commandSize = 3;
     } else {
-        command[0] = static_cast<std::uint8_t>(0xC0 + (((length - 5) >> 8) << 2) +
-                                               ((d >> 16) << 4) + pending);
-        command[1] = static_cast<std::uint8_t>((d >> 8) & 0xFF);
-        command[2] = static_cast<std::uint8_t>(d & 0xFF);
-        command[3] = static_cast<std::uint8_t>((length - 5) & 0xFF);
-        commandSize = 4;
+        commandSize = EncodeCopy(command, pending, length, start - matchPos);
     }
     if (commandSize + pending > limit_ - out_) {
         return false;
@@ -410,8 +420,8 @@ bool Encoder::Run() {
             if (candidate != -1 && previousLength < kGoodEnough && i - candidate <= kWindow) {
                 currentLength = FindMatch(previousLength, i, n, candidate);
             }
-            if ((currentLength <= 3 && i - matchPos_ > 1024) ||
-                (currentLength <= 4 && i - matchPos_ > 16384)) {
+            if ((currentLength <= 3 && i - matchPos_ > kShortMaxDistance) ||
+                (currentLength <= 4 && i - matchPos_ > kMediumMaxDistance)) {
                 currentLength = 2;
             }
         }
@@ -465,9 +475,8 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
 
     Tables t;
-    t.head3 = tables.hashed();
-    t.count3 = t.head3 + kHashSize;
-    t.head4 = t.count3 + kHashSize;
+    t.hash3 = tables.hashed();
+    t.head4 = t.hash3 + 2 * kHashSize;
     t.head8 = t.head4 + longEntries;
     t.chain3 = tables.positions();
     t.place3 = t.chain3 + positions;
@@ -479,12 +488,14 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
         std::uint32_t h = (static_cast<std::uint32_t>(source[0]) << 6) ^ source[1];
         for (std::int32_t p = 0; p + 3 <= size; ++p) {
             h = ((h << 6) ^ source[p + 2]) & 0xFFFF;
-            t.head3[h] = -1;
-            t.count3[h] = 0;
+            t.hash3[2 * h] = -1;
+            t.hash3[2 * h + 1] = 0;
         }
     } else {
-        std::memset(t.head3, 0xFF, kHashSize * sizeof(std::int32_t));
-        std::memset(t.count3, 0, kHashSize * sizeof(std::int32_t));
+        for (std::int32_t h = 0; h < kHashSize; ++h) {
+            t.hash3[2 * h] = -1;
+            t.hash3[2 * h + 1] = 0;
+        }
     }
     std::memset(t.head4, 0xFF, 2 * longEntries * sizeof(std::int32_t));
 
@@ -497,15 +508,7 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
 
     const std::uint32_t entrySize = static_cast<std::uint32_t>(encoder.cursor() - destination);
-    destination[0] = static_cast<std::uint8_t>(entrySize);
-    destination[1] = static_cast<std::uint8_t>(entrySize >> 8);
-    destination[2] = static_cast<std::uint8_t>(entrySize >> 16);
-    destination[3] = static_cast<std::uint8_t>(entrySize >> 24);
-    destination[4] = kSignature0;
-    destination[5] = kSignature1;
-    destination[6] = static_cast<std::uint8_t>(sourceLength >> 16);
-    destination[7] = static_cast<std::uint8_t>(sourceLength >> 8);
-    destination[8] = static_cast<std::uint8_t>(sourceLength);
+    WriteHeader(destination, entrySize, sourceLength);
     if (compressedLength != nullptr) {
         *compressedLength = static_cast<std::int32_t>(entrySize);
     }

@@ -15,9 +15,10 @@ QUORRIN_API int nQuorrin = 0;
 QUORRIN_API int QUORRIN_CALL DecompressPackage(const unsigned char* source, int sourceLength,
                                                unsigned char* destination, int destinationLength,
                                                int allowPartial) {
-    return quorrin::Decode(source, sourceLength, destination, destinationLength,
-                           allowPartial != 0 ? quorrin::DecodeMode::kPartial
-                                             : quorrin::DecodeMode::kExact);
+    const quorrin::DecodeResult result = quorrin::Decode(
+        source, sourceLength, destination, destinationLength,
+        allowPartial != 0 ? quorrin::DecodeMode::kPartial : quorrin::DecodeMode::kExact);
+    return result == quorrin::DecodeResult::kOk ? 1 : 0;
 }
 
 QUORRIN_API int QUORRIN_CALL CompressPackage(const unsigned char* source, unsigned int sourceLength,

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "file_io.h"
 
+#include "codec_internal.h"
 #include "quorrin.h"
 
 #include <algorithm>
@@ -25,51 +26,30 @@ namespace dbpftool {
 
 namespace {
 
-constexpr std::uint32_t kMinInput = 14;
-constexpr std::uint32_t kMaxInput = 0xFFFFFF;
-constexpr std::size_t kHeaderSize = 9;
+using quorrin::kMaxInput;
+using quorrin::kMinInput;
 constexpr std::size_t kProgressFrom = 4u << 20; // inputs from 4 MiB on get a note on a terminal
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Header {
-    std::uint32_t compressedSize; // as stored (the decoder reads it as a signed value)
-    std::uint32_t uncompressedSize;
-    bool signatureOk;
-};
-
-Header ReadHeader(const Bytes& entry) {
-    Header h;
-    h.compressedSize =
-        static_cast<std::uint32_t>(entry[0]) | (static_cast<std::uint32_t>(entry[1]) << 8) |
-        (static_cast<std::uint32_t>(entry[2]) << 16) | (static_cast<std::uint32_t>(entry[3]) << 24);
-    h.uncompressedSize = (static_cast<std::uint32_t>(entry[6]) << 16) |
-                         (static_cast<std::uint32_t>(entry[7]) << 8) | entry[8];
-    h.signatureOk = entry[4] == 0x10 && entry[5] == 0xFB;
-    return h;
-}
-
-// Why an entry of `fileSize` bytes is refused before any command is decoded, or "" if it is not.
-std::string HeaderProblem(const Bytes& entry, bool partial) {
-    if (entry.size() < kHeaderSize + 1) {
-        return "too short for a compressed entry (" + std::to_string(entry.size()) + " bytes)";
-    }
-    const Header h = ReadHeader(entry);
-    if (!h.signatureOk) {
+// The header of `entry`, or the reason why it is not one.
+bool ReadHeader(const Bytes& entry, quorrin::EntryHeader& header, std::string& problem) {
+    switch (quorrin::ParseHeader(entry.data(), static_cast<std::ptrdiff_t>(entry.size()), header)) {
+    case quorrin::HeaderCheck::kOk:
+        return true;
+    case quorrin::HeaderCheck::kShortSource:
+        problem = quorrin::DescribeDecodeResult(quorrin::DecodeResult::kShortSource) +
+                  std::string(" (") + std::to_string(entry.size()) + " bytes)";
+        return false;
+    case quorrin::HeaderCheck::kBadSignature: {
         char buf[96];
-        std::snprintf(buf, sizeof buf,
-                      "not a compressed entry (signature %02X %02X, expected 10 FB)", entry[4],
-                      entry[5]);
-        return buf;
+        std::snprintf(buf, sizeof buf, " (%02X %02X)", entry[4], entry[5]);
+        problem =
+            quorrin::DescribeDecodeResult(quorrin::DecodeResult::kBadSignature) + std::string(buf);
+        return false;
     }
-    if (h.compressedSize > 0x7FFFFFFFu) {
-        return "header holds a negative compressed size";
     }
-    if (partial ? h.compressedSize < entry.size() : h.compressedSize != entry.size()) {
-        return "header says " + std::to_string(h.compressedSize) +
-               " compressed bytes, the file has " + std::to_string(entry.size());
-    }
-    return "";
+    return false;
 }
 
 bool ReadInput(const std::string& path, Bytes& data, std::uint64_t maxSize) {
@@ -161,30 +141,27 @@ int RunDecompress(const Args& args) {
     if (!ReadInput(paths[0], entry, 0x7FFFFFFFull)) {
         return 1;
     }
-    const std::string problem = HeaderProblem(entry, partial);
-    if (!problem.empty()) {
-        return Fail(paths[0], problem);
+    quorrin::EntryHeader h{};
+    std::string problem;
+    if (entry.size() > 0x7FFFFFFFu || !ReadHeader(entry, h, problem)) {
+        return Fail(paths[0], problem.empty() ? "too large for a compressed entry" : problem);
     }
-    const Header h = ReadHeader(entry);
-    if (partial && wanted > h.uncompressedSize) {
-        return Fail(paths[0], "holds only " + std::to_string(h.uncompressedSize) + " bytes, " +
-                                  std::to_string(wanted) + " wanted");
-    }
-    const std::size_t outSize = partial ? static_cast<std::size_t>(wanted) : h.uncompressedSize;
+    const std::size_t outSize =
+        partial ? static_cast<std::size_t>(wanted) : static_cast<std::size_t>(h.uncompressedSize);
     const bool progress = outSize >= kProgressFrom && StderrIsTerminal();
     if (progress) {
         std::fprintf(stderr, "expanding %.1f MiB...", outSize / 1048576.0);
         std::fflush(stderr);
     }
     Bytes out(outSize);
-    const int ok = DecompressPackage(entry.data(), static_cast<int>(entry.size()), out.data(),
-                                     static_cast<int>(outSize), partial ? 1 : 0);
+    const quorrin::DecodeResult result = quorrin::Decode(
+        entry.data(), static_cast<int>(entry.size()), out.data(), static_cast<int>(outSize),
+        partial ? quorrin::DecodeMode::kPartial : quorrin::DecodeMode::kExact);
     if (progress) {
         std::fprintf(stderr, " done\n");
     }
-    if (ok != 1) {
-        return Fail(paths[0], partial ? "malformed or truncated before the wanted bytes"
-                                      : "malformed command stream");
+    if (result != quorrin::DecodeResult::kOk) {
+        return Fail(paths[0], quorrin::DescribeDecodeResult(result));
     }
     return WriteOutput(paths[1], out) ? 0 : 1;
 }
@@ -197,17 +174,25 @@ int RunInfo(const Args& args) {
     if (!ReadInput(args[0], entry, 0x7FFFFFFFull)) {
         return 1;
     }
-    if (entry.size() < kHeaderSize) {
-        return Fail(args[0], "too short for a compressed entry (" + std::to_string(entry.size()) +
-                                 " bytes)");
+    quorrin::EntryHeader h{};
+    std::string problem;
+    if (entry.size() > 0x7FFFFFFFu) {
+        return Fail(args[0], "too large for a compressed entry");
     }
-    const Header h = ReadHeader(entry);
+    if (!ReadHeader(entry, h, problem) && entry.size() < quorrin::kMinEntrySize) {
+        return Fail(args[0], problem);
+    }
     std::printf("file size:          %zu\n", entry.size());
-    std::printf("compressed size:    %" PRIu32 "%s\n", h.compressedSize,
-                h.compressedSize == entry.size() ? "" : " (differs from the file size)");
-    std::printf("uncompressed size:  %" PRIu32 "\n", h.uncompressedSize);
-    std::printf("signature:          %02X %02X (%s)\n", entry[4], entry[5],
-                h.signatureOk ? "ok" : "expected 10 FB");
+    if (!problem.empty()) {
+        std::printf("header:             %s\n", problem.c_str());
+        std::printf("decodes exactly:    no\n");
+        return 0;
+    }
+    std::printf("compressed size:    %" PRId32 "%s\n", h.compressedSize,
+                static_cast<std::uint64_t>(h.compressedSize) == entry.size()
+                    ? ""
+                    : " (differs from the file size)");
+    std::printf("uncompressed size:  %" PRId32 "\n", h.uncompressedSize);
 
     // Walk the commands without trusting them: every length is checked against what is left.
     struct Kind {
@@ -216,48 +201,24 @@ int RunInfo(const Args& args) {
     } kinds[5] = {{"short copy"}, {"medium copy"}, {"long copy"}, {"literal run"}, {"end"}};
     std::uint64_t literals = 0;
     std::uint64_t copied = 0;
-    std::size_t p = kHeaderSize;
+    std::size_t p = quorrin::kHeaderSize;
     const std::size_t end = entry.size();
     std::string stop;
     while (p < end) {
-        const unsigned b0 = entry[p];
-        const std::size_t extra = b0 < 0x80 ? 1 : b0 < 0xC0 ? 2 : b0 < 0xE0 ? 3 : 0;
-        if (extra > end - p - 1) {
+        if (static_cast<std::size_t>(quorrin::CommandSize(entry[p])) > end - p) {
             stop = "truncated command at offset " + std::to_string(p);
             break;
         }
-        const std::uint8_t* c = &entry[p];
-        std::size_t lit;
-        std::size_t len = 0;
-        int kind;
-        if (b0 < 0x80) {
-            kind = 0;
-            lit = b0 & 3;
-            len = ((b0 >> 2) & 7) + 3;
-        } else if (b0 < 0xC0) {
-            kind = 1;
-            lit = c[1] >> 6;
-            len = (b0 & 0x3F) + 4;
-        } else if (b0 < 0xE0) {
-            kind = 2;
-            lit = b0 & 3;
-            len = ((b0 & 0x0C) << 6) + c[3] + 5;
-        } else if (b0 < 0xFC) {
-            kind = 3;
-            lit = (b0 - 0xDF) * 4;
-        } else {
-            kind = 4;
-            lit = b0 - 0xFC;
-        }
-        p += 1 + extra;
-        if (lit > end - p) {
+        const quorrin::Command c = quorrin::DecodeCommand(&entry[p]);
+        p += c.size;
+        if (c.literals > end - p) {
             stop = "literals run past the end of the file at offset " + std::to_string(p);
             break;
         }
-        p += lit;
-        ++kinds[kind].count;
-        literals += lit;
-        copied += len;
+        p += c.literals;
+        ++kinds[static_cast<int>(c.kind)].count;
+        literals += c.literals;
+        copied += c.length;
     }
     std::printf("commands:\n");
     for (const Kind& k : kinds) {
@@ -268,13 +229,19 @@ int RunInfo(const Args& args) {
     if (!stop.empty()) {
         std::printf("stream:             %s\n", stop.c_str());
     }
-    bool decodes = false;
-    if (HeaderProblem(entry, false).empty()) {
-        Bytes out(h.uncompressedSize);
-        decodes = DecompressPackage(entry.data(), static_cast<int>(entry.size()), out.data(),
-                                    static_cast<int>(out.size()), 0) == 1;
+    // The exact decode needs an output of the header's size; a header that disagrees with the
+    // file is reported without allocating what it claims.
+    quorrin::DecodeResult result = quorrin::DecodeResult::kSizeMismatch;
+    if (static_cast<std::uint64_t>(h.compressedSize) == entry.size()) {
+        Bytes out(static_cast<std::size_t>(h.uncompressedSize));
+        result = quorrin::Decode(entry.data(), static_cast<int>(entry.size()), out.data(),
+                                 static_cast<int>(out.size()), quorrin::DecodeMode::kExact);
     }
-    std::printf("decodes exactly:    %s\n", decodes ? "yes" : "no");
+    if (result == quorrin::DecodeResult::kOk) {
+        std::printf("decodes exactly:    yes\n");
+    } else {
+        std::printf("decodes exactly:    no (%s)\n", quorrin::DescribeDecodeResult(result));
+    }
     return 0;
 }
 

@@ -42,8 +42,10 @@ head -c 5000 /dev/urandom >noise.bin
 expect 1 "$tool" decompress noise.bin noise.out
 [ ! -e noise.out ] || fail "decompress of noise left an output"
 grep -q "^dbpftool: noise.bin: " err.txt || fail "decompress error does not name the file"
+grep -q "signature" err.txt || fail "decompress of noise does not give the reason: $(cat err.txt)"
 expect 0 "$tool" info noise.bin
 grep -q "decodes exactly: *no" out.txt || fail "info takes noise for an entry"
+grep -q "signature" out.txt || fail "info does not say why noise is no entry"
 expect 1 "$tool" info short.bin
 
 # A valid entry cut short: exact mode fails, a partial prefix still comes out.
@@ -52,6 +54,7 @@ for f in "$samples"/catalog.txt; do
   head -c 2000 cut.q >cut.part.q
   expect 1 "$tool" decompress cut.part.q cut.out
   [ ! -e cut.out ] || fail "decompress of a cut entry left an output"
+  grep -q "header sizes do not match" err.txt || fail "cut entry: no reason given: $(cat err.txt)"
   expect 0 "$tool" decompress --partial 50 cut.part.q cut.out
   head -c 50 "$f" | cmp -s - cut.out || fail "partial expansion of a cut entry differs"
   expect 1 "$tool" decompress --partial 1000000 cut.q cut.big
