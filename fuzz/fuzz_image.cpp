@@ -1,19 +1,12 @@
 // CGdiPlusBitmapResource::Load(pBuff, size) on arbitrary bytes: the signature check and every
 // image reader behind it (PNG, JPEG, GIF, TIFF, BMP, ICO). A successful load is exercised
 // further: every pixel read and a locked read of the whole image.
-// Seeds: fuzz/corpus/image (one small image of each format). Images are limited to 1<<22
-// pixels here, so that valid but huge images do not slow the search.
+// Seeds: fuzz/corpus/image (one small image of each format). The fuzz configuration of the
+// build limits images to 1<<22 pixels, so that valid but huge images do not slow the search.
 #include <pellisk.h>
-
-#include "decode.h"
 
 #include <cstddef>
 #include <cstdint>
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    imaging::SetMaxPixels(std::uint64_t(1) << 22);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     CGdiPlusBitmapResource image;

@@ -31,11 +31,14 @@ struct Pixels {
     std::size_t Stride() const { return std::size_t(width) * 4; }
 };
 
-// Images may hold at most this many pixels (1 GiB of pixel memory).
-constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t(1) << 28;
+// Images may hold at most this many pixels (1 GiB of pixel memory). The fuzz configuration of
+// the build lowers it (DBPF_IMAGING_MAX_PIXELS), where images of a gigabyte only slow the search.
+#ifndef DBPF_IMAGING_MAX_PIXELS
+#define DBPF_IMAGING_MAX_PIXELS (std::uint64_t(1) << 28)
+#endif
+constexpr std::uint64_t kDefaultMaxPixels = DBPF_IMAGING_MAX_PIXELS;
 
-// The limit in effect (kDefaultMaxPixels unless changed). Changing it is meant for fuzzing,
-// where images of a gigabyte only slow the search down; it is not synchronised.
+// The limit in effect (kDefaultMaxPixels unless changed by the tests); it is not synchronised.
 std::uint64_t MaxPixels();
 void SetMaxPixels(std::uint64_t limit);
 
