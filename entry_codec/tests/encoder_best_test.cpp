@@ -166,10 +166,14 @@ TEST(QuorrinBest, RoundTripsEveryKindAndSize) {
 }
 
 TEST(QuorrinBest, RoundTripsTheLargestInput) {
-    // Past the window many times over, with long matches and short ones.
-    Bytes input = Generate(Kind::kPeriodic, quorrin::kMaxInput, 7);
+    // Mostly incompressible (quick to search), with text, runs and long repeats of the text
+    // far apart: past the window many times over, matches short and long.
+    Bytes input = Generate(Kind::kRandom, quorrin::kMaxInput, 7);
     const Bytes text = Generate(Kind::kText, 1 << 20, 8);
-    std::copy(text.begin(), text.end(), input.begin() + (9 << 20));
+    const Bytes runs = Generate(Kind::kRuns, 1 << 20, 9);
+    std::copy(text.begin(), text.end(), input.begin() + (3 << 20));
+    std::copy(runs.begin(), runs.end(), input.begin() + (9 << 20));
+    std::copy(text.begin(), text.begin() + 300000, input.end() - 300000);
     const Outcome o = CompressBest(input);
     ASSERT_EQ(o.result, 1);
     Bytes back;
