@@ -246,8 +246,8 @@ TEST(QuorrinBest, SmallerThanTheExactCompressorOnEveryKind) {
 std::size_t CheapestEntry(const Bytes& x, int& longest) {
     longest = 0;
     const int n = static_cast<int>(x.size());
-    constexpr long kNone = 1L << 40;
-    std::vector<std::array<long, 4>> price(x.size() + 1, {kNone, kNone, kNone, kNone});
+    constexpr std::int64_t kNone = std::int64_t{1} << 40;
+    std::vector<std::array<std::int64_t, 4>> price(x.size() + 1, {kNone, kNone, kNone, kNone});
     price[0][0] = 0;
     for (int t = 0; t < n; ++t) {
         for (int c = 0; c < 3; ++c) {
@@ -256,14 +256,14 @@ std::size_t CheapestEntry(const Bytes& x, int& longest) {
         for (int k = 1; k <= 28 && t + 4 * k <= n; ++k) {
             price[t + 4 * k][0] = std::min(price[t + 4 * k][0], price[t][0] + 1 + 4 * k);
         }
-        const long from = *std::min_element(price[t].begin(), price[t].end());
+        const std::int64_t from = *std::min_element(price[t].begin(), price[t].end());
         for (int q = std::max(0, t - 131072); q < t; ++q) {
             const int distance = t - q;
             for (int length = 1;
                  t + length <= n && length <= 1028 && x[q + length - 1] == x[t + length - 1];
                  ++length) {
                 longest = std::max(longest, length);
-                long cost;
+                std::int64_t cost;
                 if (length >= 3 && length <= 10 && distance <= 1024) {
                     cost = 2;
                 } else if (length >= 4 && length <= 67 && distance <= 16384) {
