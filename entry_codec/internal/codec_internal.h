@@ -59,4 +59,10 @@ static_assert(kEncodeWorkBound == 3u << 20, "quorrin.h states 3 MiB");
 int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* destination,
            std::int32_t* compressedLength, const WorkAllocator& allocator);
 
+// The smaller-output compressor (not exported): the same contract as Encode, with entries that
+// the same decoder reads but whose bytes are not fixed; it searches harder (optimal parsing) and
+// takes at most 2.2 MiB of work memory, in one block from `allocator`.
+int EncodeBest(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* destination,
+               std::int32_t* compressedLength, const WorkAllocator& allocator);
+
 } // namespace quorrin
