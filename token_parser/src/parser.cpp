@@ -183,6 +183,16 @@ AutomatonTable& Automata() {
     return *table;
 }
 
+// Calls of Add, CheckForToken, Reset and ParseFile on any parser of this thread. A scan reads it
+// before and after a handler: when it has not moved, the handler changed nothing the scan
+// depends on, since a parser's tokens are private and only its members change them. Counting
+// every parser's calls rather than only this one's costs nothing and only sends the scan to
+// look at its tokens again when it need not.
+#ifdef __ELF__
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local std::uint64_t t_parserCalls = 0;
+
 // While the automaton holds the counters (its state in `row`), every way out of the scan loop
 // writes them back into the tokens.
 class CounterKeeper {
@@ -190,16 +200,16 @@ public:
     CounterKeeper(const TokenAutomaton& automaton, CTypedPtrArray<CPtrArray, CToken*>& tokens,
                   const std::uint32_t& row)
         : m_automaton(automaton), m_tokens(tokens), m_row(row) {}
-    ~CounterKeeper() { Release(); }
+    ~CounterKeeper() {
+        if (m_held)
+            m_automaton.Store(m_row, Tokens(m_tokens).Storage());
+    }
     CounterKeeper(const CounterKeeper&) = delete;
     CounterKeeper& operator=(const CounterKeeper&) = delete;
 
+    // The automaton holds the counters from now on, or no longer (the tokens hold them).
     void Hold() { m_held = true; }
-    void Release() {
-        if (m_held)
-            m_automaton.Store(m_row, Tokens(m_tokens).Storage());
-        m_held = false;
-    }
+    void Let() { m_held = false; }
 
 private:
     const TokenAutomaton& m_automaton;
@@ -212,9 +222,13 @@ private:
 // input keeps meeting new states: the automaton costs more than it saves.
 constexpr std::uint64_t kMinBytesPerState = 10;
 
-// Scans the file through the automaton, the counters being 0. Returns true when the data has
+// Scans the file through the automaton, every counter being 0. Returns true when the data has
 // ended, false when the rest of the scan needs the plain walk (the counters are then in the
 // tokens).
+//
+// While the automaton runs, the tokens' m_progress fields are not kept up to date; as long as
+// `clean` is true they are all 0, which is what a handler must find, so a completion costs no
+// pass over the tokens unless a handler has fed characters before.
 bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& tokens,
                        CStdioFile& file) {
     using A = TokenAutomaton;
@@ -222,6 +236,7 @@ bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& to
         !a.Build(Tokens(tokens).Storage(), static_cast<std::size_t>(tokens.GetSize())))
         return false;
     std::uint32_t row = 0;
+    bool clean = true;
     CounterKeeper keeper(a, tokens, row);
     keeper.Hold();
     const std::uint8_t* classes = a.Classes();
@@ -242,14 +257,16 @@ bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& to
             e = a.Step(row, static_cast<unsigned char>(c));
             table = a.Table();
             if (e == A::kNoState) {
-                keeper.Release(); // nothing to write: the automaton is gone
+                // Out of memory: the automaton is gone, the counters this byte led to are not.
+                keeper.Let();
                 a.StoreStepped(Tokens(tokens).Storage());
                 return false;
             }
             if (a.Flushes() != flushes) {
+                // A flush never comes with a completion: e is the next state's row.
+                row = e;
                 const std::uint64_t added = a.MaxStates() - markStates;
                 const ULONGLONG position = file.GetPosition();
-                row = e < A::kCompletion ? e : 0;
                 if (position - markPosition < kMinBytesPerState * added)
                     return false;
                 flushes = a.Flushes();
@@ -266,9 +283,19 @@ bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& to
         row = 0;
         if (t->m_callback == nullptr)
             continue;
-        keeper.Release();
+        if (!clean) {
+            a.Store(0, Tokens(tokens).Storage());
+            clean = true;
+        }
+        keeper.Let();
+        const std::uint64_t calls = t_parserCalls;
         CallHandler(t, file);
-        // The handler may have changed the tokens, their texts or their counters.
+        keeper.Hold();
+        if (t_parserCalls == calls)
+            continue;
+        // The handler called into a parser: it may have added tokens, fed characters, reset, or
+        // scanned (and so rebuilt or flushed the automaton).
+        keeper.Let();
         void* const* storage = Tokens(tokens).Storage();
         const std::size_t count = static_cast<std::size_t>(tokens.GetSize());
         if (!a.BuiltFor(storage, count) && !a.Build(storage, count))
@@ -277,6 +304,7 @@ bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& to
         if (row == A::kNoState)
             return false;
         keeper.Hold();
+        clean = row == 0;
         classes = a.Classes();
         table = a.Table();
         flushes = a.Flushes();
@@ -303,6 +331,7 @@ CParser::~CParser() {
 }
 
 int CParser::Add(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFile*)) {
+    ++t_parserCalls;
     if (tokenAsStr == nullptr || tokenAsStr[0] == '\0')
         return 0;
     if (tokenID == 0)
@@ -334,6 +363,7 @@ int CParser::Add(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFil
 }
 
 int CParser::CheckForToken(unsigned char ch) {
+    ++t_parserCalls;
     bool busy;
     CToken* t = Step(Tokens(m_tokens), m_tokens.GetSize(), ch, busy);
     if (t == nullptr)
@@ -345,12 +375,14 @@ int CParser::CheckForToken(unsigned char ch) {
 }
 
 void CParser::Reset() {
+    ++t_parserCalls;
     TokenView tokens = Tokens(m_tokens);
     for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
         tokens[i]->m_progress = 0;
 }
 
 int CParser::ParseFile(const char* fileName) {
+    ++t_parserCalls;
     CFileException error;
     if (!m_file.Open(fileName, 0, &error)) {
         char message[1024];
