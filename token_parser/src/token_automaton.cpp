@@ -9,7 +9,7 @@ namespace talmoor_internal {
 namespace {
 
 // Below this many states the automaton would flush all the time; the plain walk is better.
-constexpr std::size_t kMinStates = 16;
+constexpr std::size_t kMinStates = TALMOOR_AUTOMATON_MIN_STATES;
 
 const char* Text(const CToken* t) {
     return t->m_tokenAsStr.GetString();

@@ -34,6 +34,16 @@
 #include <string>
 #include <vector>
 
+// The memory cap of a parser's automaton, and the fewest states worth building it for. A test
+// build makes both small, so that flushes and the fall back to the plain walk happen on small
+// inputs.
+#ifndef TALMOOR_AUTOMATON_MAX_BYTES
+#define TALMOOR_AUTOMATON_MAX_BYTES (std::size_t{8} << 20)
+#endif
+#ifndef TALMOOR_AUTOMATON_MIN_STATES
+#define TALMOOR_AUTOMATON_MIN_STATES 16
+#endif
+
 namespace talmoor_internal {
 
 class TokenAutomaton {
@@ -41,7 +51,7 @@ public:
     static constexpr std::uint32_t kCompletion = 0x80000000u;
     static constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;
     static constexpr std::uint32_t kNoState = 0xFFFFFFFFu;
-    static constexpr std::size_t kDefaultMaxBytes = std::size_t{8} << 20;
+    static constexpr std::size_t kDefaultMaxBytes = TALMOOR_AUTOMATON_MAX_BYTES;
 
     explicit TokenAutomaton(std::size_t maxBytes = kDefaultMaxBytes) : m_maxBytes(maxBytes) {}
     TokenAutomaton(const TokenAutomaton&) = delete;
