@@ -27,8 +27,10 @@
 #include <vector>
 
 // ParseFile's message box for a file that cannot be opened comes here instead of a window; it
-// holds "<file>: <reason>" and becomes the tool's usual one-line report. (The file is tried
-// first anyway, since on POSIX the hook is found only when the executable exports it.)
+// holds "<file>: <reason>" and becomes the tool's usual one-line report. The file is opened
+// only by ParseFile: a named pipe or a device can be opened once only (a second open of a pipe
+// waits for a second writer, and a probe that opens and closes it loses what the writer
+// wrote), so the tool does not look at the file first.
 extern "C" AFX_CLIENT_EXPORT int AfxMessageBoxHook(const char* lpszText, UINT, UINT) {
     std::fprintf(stderr, "dbpftool: %s\n", lpszText);
     return IDOK;
@@ -175,17 +177,6 @@ int RunTokens(const Args& args) {
             continue;
         }
         accepted.emplace_back(id, text);
-    }
-    {
-        CStdioFile probe;
-        CFileException error;
-        if (!probe.Open(file.c_str(), 0, &error)) {
-            char message[1024];
-            if (!error.GetErrorMessage(message, sizeof message))
-                message[0] = '\0';
-            std::fprintf(stderr, "dbpftool: %s\n", message);
-            return 1;
-        }
     }
     try {
         if (parser.ParseFile(file.c_str()) != 1)
