@@ -10,15 +10,18 @@
 //   - tokens that never start ("zq00xx", "zq01xx", ...: no byte of the text begins one), the
 //     cheapest case for the recogniser;
 //   - words taken from the text itself (the most frequent ones that do not contain each other),
-//     so that tokens start and advance on most bytes and complete often;
+//     so that tokens start and advance on most bytes and complete often (every 10 bytes or so);
+//   - the rarest words of the text, which start and advance as often but complete far less
+//     (every 170 bytes or so), so that the figure is less about the handler calls;
 //
 // and reads it with a getc loop that only sums the bytes: the anchor of byte-at-a-time reading
 // through the C runtime's buffered stream. The runs take turns and each figure is the best of
 // its runs (the least disturbed by other work on the machine), in MB/s (10^6 bytes of file per
 // second of the thread's CPU time), with its ratio to the getc loop.
 //
-// The file is removed at the end; with --keep it stays, and the 64 words go to
-// DIR/bench_tokens_words.txt (one per line), for timing `dbpftool tokens` on the same text.
+// The file is removed at the end; with --keep it stays, and the 64 frequent and the 64 rare
+// words go to DIR/bench_tokens_words.txt and DIR/bench_tokens_rare_words.txt (one per line), for
+// timing `dbpftool tokens` on the same text.
 #include <talmoor.h>
 
 #include <cstdint>
@@ -174,17 +177,27 @@ std::vector<std::string> NeverStartingTokens() {
     return tokens;
 }
 
-// The 64 most frequent words of the text (three letters or more) that do not contain each
-// other: what the recogniser accepts, in order of frequency.
-std::vector<std::string> WordsOfTheText() {
+// The 64 most frequent (or rarest) words of the text, three letters or more, that do not
+// contain each other: what the recogniser accepts, in that order of frequency.
+std::vector<std::string> WordsOfTheText(bool rarest) {
     std::vector<std::string> words;
     CParser probe;
-    for (std::size_t i = 0; i < kVocabularySize && words.size() < 64; ++i) {
+    for (std::size_t k = 0; k < kVocabularySize && words.size() < 64; ++k) {
+        const std::size_t i = rarest ? kVocabularySize - 1 - k : k;
         if (std::strlen(kVocabulary[i]) >= 3 &&
             probe.Add(static_cast<int>(i + 1), kVocabulary[i], nullptr) == 1)
             words.push_back(kVocabulary[i]);
     }
     return words;
+}
+
+bool WriteWords(const std::string& path, const std::vector<std::string>& words) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr)
+        return false;
+    for (const std::string& w : words)
+        std::fprintf(f, "%s\n", w.c_str());
+    return std::fclose(f) == 0;
 }
 
 // Thread CPU time: the machine is shared, and time spent waiting for it is not the reader's.
@@ -247,11 +260,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::vector<std::string> kinds[2] = {NeverStartingTokens(), WordsOfTheText()};
-    const char* const kindNames[2] = {"never starting", "words of the text"};
+    const std::vector<std::string> kinds[3] = {NeverStartingTokens(), WordsOfTheText(false),
+                                               WordsOfTheText(true)};
+    const char* const kindNames[3] = {"never starting", "words of the text", "rare words"};
     const int kCounts[] = {1, 8, 64};
-    Case cases[6];
-    for (int k = 0; k < 2; ++k) {
+    Case cases[9];
+    for (int k = 0; k < 3; ++k) {
         for (int c = 0; c < 3; ++c) {
             Case& cs = cases[k * 3 + c];
             cs.name = std::string(kindNames[k]) + ", " + std::to_string(kCounts[c]);
@@ -265,15 +279,10 @@ int main(int argc, char** argv) {
             }
         }
     }
-    if (keep) {
-        const std::string wordsPath = dir + "/bench_tokens_words.txt";
-        std::FILE* f = std::fopen(wordsPath.c_str(), "w");
-        for (const std::string& w : kinds[1])
-            std::fprintf(f, "%s\n", w.c_str());
-        if (f == nullptr || std::fclose(f) != 0) {
-            std::fprintf(stderr, "bench_tokens: cannot write %s\n", wordsPath.c_str());
-            return 1;
-        }
+    if (keep && (!WriteWords(dir + "/bench_tokens_words.txt", kinds[1]) ||
+                 !WriteWords(dir + "/bench_tokens_rare_words.txt", kinds[2]))) {
+        std::fprintf(stderr, "bench_tokens: cannot write the word lists into %s\n", dir.c_str());
+        return 1;
     }
 
     const int rounds = quick ? 1 : 5;
