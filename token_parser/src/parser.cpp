@@ -10,12 +10,13 @@
 // walk over every token into one table lookup per byte. While it runs, the counters live in the
 // automaton's state and the tokens' m_progress fields are left behind; they are written back
 // whenever anyone could look at them: before a handler is called (all 0, as a completion leaves
-// them), when the scan ends, and when a read error leaves it. After a handler has returned the
-// scan takes the counters from the tokens again, and checks that the tokens are still those the
-// automaton was built for (a handler may add tokens, feed characters, reset, or change a
-// token's public fields). Counters the automaton cannot describe, and token sets or inputs that
-// keep overflowing its memory cap, send the scan back to the plain walk for the rest of the
-// file.
+// them), when the scan ends, and when a read error leaves it. A parser's tokens are private, so
+// only its members (Add, CheckForToken, Reset, ParseFile) change them or their counters; a
+// handler that has called none of them (t_parserCalls tells) has changed nothing, and the scan
+// goes on in the zero state. After one that has, the scan checks that the tokens are still those
+// the automaton was built for (rebuilding it if not) and takes the counters from the tokens.
+// Counters the automaton cannot describe, token sets too large for its memory cap, and inputs
+// that keep overflowing the cap send the scan to the plain walk for the rest of the file.
 //
 // The automaton outlives a scan so that the next scan with the same tokens starts with the
 // states already met. The class layout is fixed (the header is the library's interface), so
