@@ -94,6 +94,13 @@ public:
     // can be completed by later CheckForToken calls. Called from a handler during a scan, it
     // cannot open the file (the parser's file is in use): message box and 0, and the outer
     // scan goes on.
+    //
+    // The scan finds exactly what feeding the bytes to CheckForToken finds, but runs the
+    // recogniser as a table of the counters' joint states, built as the scan meets them, so
+    // that a byte costs about the same however many tokens there are. The table stays with the
+    // parser for later scans (it is rebuilt when the tokens have changed) and is freed by the
+    // destructor; it takes at most about 8 MiB, and an input that keeps filling it is scanned
+    // token by token instead. Parsers on different threads may scan at the same time.
     int ParseFile(const char* fileName);
 
 private:

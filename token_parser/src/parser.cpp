@@ -6,17 +6,39 @@
 // has returned. Tokens themselves are never freed before the parser, so the pointer stays good.
 // After a completion the walk returns at once and looks at no other token.
 //
-// ParseFile runs the same walk, with one shortcut that changes no result: while every counter
-// is 0, a byte that is no token's first character leaves every counter at 0 and completes
-// nothing, so the walk is skipped for it. The shortcut's knowledge (which bytes start a token,
-// whether any counter is non-zero) lives in local variables of the scan and is rebuilt after
-// every completion, since a handler may add tokens or feed characters. Ordinary text with
-// keywords that start with rare characters then costs little more than reading it.
+// ParseFile gives the same results through the automaton of token_automaton.h, which turns the
+// walk over every token into one table lookup per byte. While it runs, the counters live in the
+// automaton's state and the tokens' m_progress fields are left behind; they are written back
+// whenever anyone could look at them: before a handler is called (all 0, as a completion leaves
+// them), when the scan ends, and when a read error leaves it. A parser's tokens are private, so
+// only its members (Add, CheckForToken, Reset, ParseFile) change them or their counters; a
+// handler that has called none of them (t_parserCalls tells) has changed nothing, and the scan
+// goes on in the zero state. After one that has, the scan checks that the tokens are still those
+// the automaton was built for (rebuilding it if not) and takes the counters from the tokens.
+// Counters the automaton cannot describe, token sets too large for its memory cap, and inputs
+// that keep overflowing the cap send the scan to the plain walk for the rest of the file.
+//
+// The automaton outlives a scan so that the next scan with the same tokens starts with the
+// states already met. The class layout is fixed (the header is the library's interface), so
+// the automaton of a parser lives in a table keyed by the parser's address, which the
+// destructor clears; a scan checks that the automaton fits the tokens before it uses it, so
+// nothing stale is ever used.
+//
+// The file is read with CStdioFile::ReadByte, which takes the bytes straight from the stream's
+// buffer exactly as Read does, so the position a handler sees and what it reads are those of a
+// scan that reads one byte per Read call.
 #include <talmoor.h>
 
+#include "token_automaton.h"
+
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <unordered_map>
+
+using talmoor_internal::TokenAutomaton;
 
 namespace {
 
@@ -27,6 +49,7 @@ public:
     explicit TokenView(const CTypedPtrArray<CPtrArray, CToken*>& tokens)
         : m_data(tokens.GetData()) {}
     CToken* operator[](INT_PTR i) const { return static_cast<CToken*>(m_data[i]); }
+    void* const* Storage() const { return m_data; }
 
 private:
     void* const* m_data;
@@ -95,6 +118,202 @@ bool AnyCounterSet(const CTypedPtrArray<CPtrArray, CToken*>& tokens) {
     return false;
 }
 
+// A completed token's handler, called as CheckForToken calls it (the counters already
+// cleared).
+void CallHandler(const CToken* t, CStdioFile& file) {
+    if (t->m_callback != nullptr)
+        t->m_callback(file.m_pStream != nullptr ? &file : nullptr);
+}
+
+// The rest of a scan by the plain walk. While every counter is 0, a byte that is no token's
+// first character leaves every counter at 0 and completes nothing, so the walk is skipped for
+// it; what that shortcut knows is rebuilt after every handler, which may add tokens or feed
+// characters.
+void ScanPlain(CTypedPtrArray<CPtrArray, CToken*>& tokens, CStdioFile& file) {
+    bool starts[256];
+    FirstCharacters(tokens, starts);
+    bool busy = AnyCounterSet(tokens);
+    for (int c; (c = file.ReadByte()) >= 0;) {
+        const unsigned char ch = static_cast<unsigned char>(c);
+        if (!busy && !starts[ch])
+            continue;
+        CToken* t = Step(Tokens(tokens), tokens.GetSize(), ch, busy);
+        if (t == nullptr)
+            continue;
+        for (INT_PTR i = tokens.GetSize() - 1; i >= 0; --i)
+            Tokens(tokens)[i]->m_progress = 0;
+        CallHandler(t, file);
+        FirstCharacters(tokens, starts);
+        busy = AnyCounterSet(tokens);
+    }
+}
+
+// The automata of the parsers that have scanned a file, by parser. Allocated once and never
+// freed, so that parsers destroyed late in the process's exit still find it.
+class AutomatonTable {
+public:
+    // The parser's automaton, made when it has none; null when memory ran out.
+    TokenAutomaton* Of(const CParser* parser) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        try {
+            std::unique_ptr<TokenAutomaton>& a = m_byParser[parser];
+            if (!a)
+                a.reset(new TokenAutomaton);
+            return a.get();
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    void Drop(const CParser* parser) {
+        std::unique_ptr<TokenAutomaton> gone;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_byParser.find(parser);
+        if (it != m_byParser.end()) {
+            gone = std::move(it->second);
+            m_byParser.erase(it);
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<const CParser*, std::unique_ptr<TokenAutomaton>> m_byParser;
+};
+
+AutomatonTable& Automata() {
+    static AutomatonTable* table = new AutomatonTable;
+    return *table;
+}
+
+// Calls of Add, CheckForToken, Reset and ParseFile on any parser of this thread. A scan reads it
+// before and after a handler: when it has not moved, the handler changed nothing the scan
+// depends on, since a parser's tokens are private and only its members change them. Counting
+// every parser's calls rather than only this one's costs nothing and only sends the scan to
+// look at its tokens again when it need not.
+#ifdef __ELF__
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local std::uint64_t t_parserCalls = 0;
+
+// While the automaton holds the counters (its state in `row`), every way out of the scan loop
+// writes them back into the tokens.
+class CounterKeeper {
+public:
+    CounterKeeper(const TokenAutomaton& automaton, CTypedPtrArray<CPtrArray, CToken*>& tokens,
+                  const std::uint32_t& row)
+        : m_automaton(automaton), m_tokens(tokens), m_row(row) {}
+    ~CounterKeeper() {
+        if (m_held)
+            m_automaton.Store(m_row, Tokens(m_tokens).Storage());
+    }
+    CounterKeeper(const CounterKeeper&) = delete;
+    CounterKeeper& operator=(const CounterKeeper&) = delete;
+
+    // The automaton holds the counters from now on, or no longer (the tokens hold them).
+    void Hold() { m_held = true; }
+    void Let() { m_held = false; }
+
+private:
+    const TokenAutomaton& m_automaton;
+    CTypedPtrArray<CPtrArray, CToken*>& m_tokens;
+    const std::uint32_t& m_row;
+    bool m_held = false;
+};
+
+// A flush that comes after fewer bytes than this per state added since the last one means the
+// input keeps meeting new states: the automaton costs more than it saves.
+constexpr std::uint64_t kMinBytesPerState = 10;
+
+// Scans the file through the automaton, every counter being 0. Returns true when the data has
+// ended, false when the rest of the scan needs the plain walk (the counters are then in the
+// tokens).
+//
+// While the automaton runs, the tokens' m_progress fields are not kept up to date; as long as
+// `clean` is true they are all 0, which is what a handler must find, so a completion costs no
+// pass over the tokens unless a handler has fed characters before.
+bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& tokens,
+                       CStdioFile& file) {
+    using A = TokenAutomaton;
+    if (!a.BuiltFor(Tokens(tokens).Storage(), static_cast<std::size_t>(tokens.GetSize())) &&
+        !a.Build(Tokens(tokens).Storage(), static_cast<std::size_t>(tokens.GetSize())))
+        return false;
+    std::uint32_t row = 0;
+    bool clean = true;
+    CounterKeeper keeper(a, tokens, row);
+    keeper.Hold();
+    const std::uint8_t* classes = a.Classes();
+    const std::uint32_t* table = a.Table();
+    std::uint64_t flushes = a.Flushes();
+    ULONGLONG markPosition = file.GetPosition();
+    std::size_t markStates = a.States();
+    for (;;) {
+        const int c = file.ReadByte();
+        if (c < 0)
+            return true;
+        std::uint32_t e = table[row + classes[c]];
+        if (e < A::kCompletion) {
+            row = e;
+            continue;
+        }
+        if (e == A::kUnknown) {
+            e = a.Step(row, static_cast<unsigned char>(c));
+            table = a.Table();
+            if (e == A::kNoState) {
+                // Out of memory: the automaton is gone, the counters this byte led to are not.
+                keeper.Let();
+                a.StoreStepped(Tokens(tokens).Storage());
+                return false;
+            }
+            if (a.Flushes() != flushes) {
+                // A flush never comes with a completion: e is the next state's row.
+                row = e;
+                const std::uint64_t added = a.MaxStates() - markStates;
+                const ULONGLONG position = file.GetPosition();
+                if (position - markPosition < kMinBytesPerState * added)
+                    return false;
+                flushes = a.Flushes();
+                markPosition = position;
+                markStates = a.States();
+            }
+            if (e < A::kCompletion) {
+                row = e;
+                continue;
+            }
+        }
+        // A completion: every counter is 0 now, which is row 0.
+        const CToken* t = Tokens(tokens)[static_cast<INT_PTR>(e & ~A::kCompletion)];
+        row = 0;
+        if (t->m_callback == nullptr)
+            continue;
+        if (!clean) {
+            a.Store(0, Tokens(tokens).Storage());
+            clean = true;
+        }
+        keeper.Let();
+        const std::uint64_t calls = t_parserCalls;
+        CallHandler(t, file);
+        keeper.Hold();
+        if (t_parserCalls == calls)
+            continue;
+        // The handler called into a parser: it may have added tokens, fed characters, reset, or
+        // scanned (and so rebuilt or flushed the automaton).
+        keeper.Let();
+        void* const* storage = Tokens(tokens).Storage();
+        const std::size_t count = static_cast<std::size_t>(tokens.GetSize());
+        if (!a.BuiltFor(storage, count) && !a.Build(storage, count))
+            return false;
+        row = a.Find(storage);
+        if (row == A::kNoState)
+            return false;
+        keeper.Hold();
+        clean = row == 0;
+        classes = a.Classes();
+        table = a.Table();
+        flushes = a.Flushes();
+        markPosition = file.GetPosition();
+        markStates = a.States();
+    }
+}
+
 } // namespace
 
 CToken::CToken(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFile*))
@@ -105,6 +324,7 @@ CToken::~CToken() {}
 CParser::CParser() {}
 
 CParser::~CParser() {
+    Automata().Drop(this);
     for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
         delete m_tokens.GetAt(i);
     m_tokens.SetSize(0, -1);
@@ -112,6 +332,7 @@ CParser::~CParser() {
 }
 
 int CParser::Add(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFile*)) {
+    ++t_parserCalls;
     if (tokenAsStr == nullptr || tokenAsStr[0] == '\0')
         return 0;
     if (tokenID == 0)
@@ -143,6 +364,7 @@ int CParser::Add(int tokenID, const char* tokenAsStr, void (*callback)(CStdioFil
 }
 
 int CParser::CheckForToken(unsigned char ch) {
+    ++t_parserCalls;
     bool busy;
     CToken* t = Step(Tokens(m_tokens), m_tokens.GetSize(), ch, busy);
     if (t == nullptr)
@@ -154,12 +376,14 @@ int CParser::CheckForToken(unsigned char ch) {
 }
 
 void CParser::Reset() {
+    ++t_parserCalls;
     TokenView tokens = Tokens(m_tokens);
     for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
         tokens[i]->m_progress = 0;
 }
 
 int CParser::ParseFile(const char* fileName) {
+    ++t_parserCalls;
     CFileException error;
     if (!m_file.Open(fileName, 0, &error)) {
         char message[1024];
@@ -170,22 +394,8 @@ int CParser::ParseFile(const char* fileName) {
     }
     ScanCloser closer(m_file);
     Reset();
-    bool starts[256];
-    bool busy = false;
-    FirstCharacters(m_tokens, starts);
-    unsigned char ch;
-    while (m_file.Read(&ch, 1) == 1) {
-        if (!busy && !starts[ch])
-            continue;
-        CToken* t = Step(Tokens(m_tokens), m_tokens.GetSize(), ch, busy);
-        if (t == nullptr)
-            continue;
-        Reset();
-        if (t->m_callback != nullptr)
-            t->m_callback(m_file.m_pStream != nullptr ? &m_file : nullptr);
-        // The handler may have added tokens or moved counters.
-        FirstCharacters(m_tokens, starts);
-        busy = AnyCounterSet(m_tokens);
-    }
+    TokenAutomaton* automaton = Automata().Of(this);
+    if (automaton == nullptr || !ScanWithAutomaton(*automaton, m_tokens, m_file))
+        ScanPlain(m_tokens, m_file);
     return 1;
 }

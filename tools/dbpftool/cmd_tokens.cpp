@@ -22,13 +22,16 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 // ParseFile's message box for a file that cannot be opened comes here instead of a window; it
-// holds "<file>: <reason>" and becomes the tool's usual one-line report. (The file is tried
-// first anyway, since on POSIX the hook is found only when the executable exports it.)
+// holds "<file>: <reason>" and becomes the tool's usual one-line report. The file is opened
+// only by ParseFile: a named pipe or a device can be opened once only (a second open of a pipe
+// waits for a second writer, and a probe that opens and closes it loses what the writer
+// wrote), so the tool does not look at the file first.
 extern "C" AFX_CLIENT_EXPORT int AfxMessageBoxHook(const char* lpszText, UINT, UINT) {
     std::fprintf(stderr, "dbpftool: %s\n", lpszText);
     return IDOK;
@@ -42,10 +45,40 @@ constexpr std::size_t kMaxTokens = 256;
 
 std::vector<std::string> g_printable; // escaped text of token i + 1
 
-// The handler of token N + 1: prints it with the file offset where it ended.
+// Output of the one thread that prints: without the stream's lock where the C library offers
+// that.
+void Write(const char* p, std::size_t n) {
+#ifdef __GLIBC__
+    fwrite_unlocked(p, 1, n, stdout);
+#else
+    std::fwrite(p, 1, n, stdout);
+#endif
+}
+
+// The handler of token N + 1: prints it with the file offset where it ended. Frequent tokens
+// complete every few bytes, so the line is put together here and written with one call rather
+// than formatted by printf, which would cost more than the scan itself.
 template <std::size_t N> void Report(CStdioFile* pFile) {
-    const unsigned long long end = pFile != nullptr ? pFile->GetPosition() : 0;
-    std::printf("%s\t%llu\n", g_printable[N].c_str(), end);
+    unsigned long long end = pFile != nullptr ? pFile->GetPosition() : 0;
+    const std::string& text = g_printable[N];
+    char line[512];
+    char* const last = line + sizeof line;
+    char* p = last;
+    *--p = '\n';
+    do {
+        *--p = static_cast<char>('0' + end % 10);
+        end /= 10;
+    } while (end != 0);
+    *--p = '\t';
+    const std::size_t tail = static_cast<std::size_t>(last - p);
+    if (text.size() > sizeof line - tail) {
+        Write(text.data(), text.size());
+        Write(p, tail);
+        return;
+    }
+    p -= text.size();
+    std::memcpy(p, text.data(), text.size());
+    Write(p, static_cast<std::size_t>(last - p));
 }
 
 template <std::size_t... N>
@@ -175,17 +208,6 @@ int RunTokens(const Args& args) {
             continue;
         }
         accepted.emplace_back(id, text);
-    }
-    {
-        CStdioFile probe;
-        CFileException error;
-        if (!probe.Open(file.c_str(), 0, &error)) {
-            char message[1024];
-            if (!error.GetErrorMessage(message, sizeof message))
-                message[0] = '\0';
-            std::fprintf(stderr, "dbpftool: %s\n", message);
-            return 1;
-        }
     }
     try {
         if (parser.ParseFile(file.c_str()) != 1)

@@ -23,18 +23,6 @@
 
 namespace {
 
-// A file object, and so its stream, is used by one thread at a time: the byte reads skip the
-// stream's lock where the C runtime offers that.
-#ifdef _WIN32
-inline int GetcNoLock(std::FILE* f) {
-    return std::getc(f);
-}
-#else
-inline int GetcNoLock(std::FILE* f) {
-    return getc_unlocked(f);
-}
-#endif
-
 const char* CauseText(int cause) {
     switch (cause) {
     case CFileException::none:
@@ -327,17 +315,6 @@ void CStdioFile::ThrowReadError() const {
     if (cause == CFileException::genericException)
         cause = CFileException::hardIO;
     AfxThrowFileException(cause, err, m_strFileName.GetString());
-}
-
-// The common byte (not the end, not CR, not 0x1A) takes the short way; the rest goes to
-// GetByteSlow with the byte already taken.
-inline int CStdioFile::GetByte() {
-    int c = GetcNoLock(m_pStream);
-    if (c >= 0 && c != '\r' && c != 0x1A) {
-        ++m_nPosition;
-        return c;
-    }
-    return GetByteSlow(c);
 }
 
 int CStdioFile::GetByteSlow(int c) {

@@ -136,6 +136,11 @@ public:
     // with a zero. Returns lpsz, or null when nothing was read because the data had ended (or
     // lpsz is null or nMax is 0). Throws as Read does.
     char* ReadString(char* lpsz, UINT nMax);
+    // Reads one byte as Read does: the byte (0 to 255), or -1 at the end of the data and on a
+    // closed file. Throws as Read does. Inline, so that a reader taking the data a byte at a
+    // time pays no call per byte; it takes the bytes from the stream exactly as Read does, so
+    // the two (and ReadString) can be mixed freely on one file.
+    int ReadByte() { return m_pStream != nullptr ? GetByte() : -1; }
 
     // Closes the file; nothing happens when it is not open. The stream is only read, so a
     // failure of the close loses nothing and is not reported.
@@ -150,9 +155,27 @@ public:
     std::FILE* m_pStream;
 
 private:
-    // One byte with the text-mode rules applied, or -1 at the end of the data.
-    int GetByte();
+    // One byte with the text-mode rules applied, or -1 at the end of the data. The common byte
+    // (not the end, not CR, not 0x1A) takes the short way; the rest goes to GetByteSlow with the
+    // byte already taken.
+    int GetByte() {
+        const int c = GetcNoLock(m_pStream);
+        if (c >= 0 && c != '\r' && c != 0x1A) {
+            ++m_nPosition;
+            return c;
+        }
+        return GetByteSlow(c);
+    }
     int GetByteSlow(int c);
+    // A file object, and so its stream, is used by one thread at a time: the byte reads skip
+    // the stream's lock where the C runtime offers that.
+    static int GetcNoLock(std::FILE* f) {
+#ifdef _WIN32
+        return std::getc(f);
+#else
+        return getc_unlocked(f);
+#endif
+    }
     [[noreturn]] void ThrowReadError() const;
 
     CString m_strFileName;
