@@ -185,7 +185,7 @@ Result Measure(EncodeFn encode, const std::vector<Entry>& entries) {
             back.resize(e.size);
             r.ok = r.ok &&
                    quorrin::Decode(out.data(), size, back.data(), static_cast<int>(e.size),
-                                   quorrin::DecodeMode::kExact) == 1 &&
+                                   quorrin::DecodeMode::kExact) == quorrin::DecodeResult::kOk &&
                    std::memcmp(back.data(), e.data, e.size) == 0;
         }
     }

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     entry.resize(static_cast<std::size_t>(entrySize));
     std::vector<std::uint8_t> out(size);
     if (quorrin::Decode(entry.data(), entrySize, out.data(), static_cast<int>(size),
-                        quorrin::DecodeMode::kExact) != 1 ||
+                        quorrin::DecodeMode::kExact) != quorrin::DecodeResult::kOk ||
         std::memcmp(out.data(), input.data(), size) != 0) {
         __builtin_trap();
     }
