@@ -126,8 +126,10 @@ struct Entry {
                                        2.x; 0 for kDeleted */
     Compression compression = Compression::kNone;
     std::uint16_t compressionCode = 0; /* 2.x: the raw compression value; 1.x: 0 or 0xFFFF */
+    bool directory = false; /* set by the reader on the 1.x directory record (the first index
+                               record with its TGI); never in 2.x */
 
-    /* True for the 1.x directory record (type, group and instance above). */
+    /* True for the 1.x directory record (the same as `directory`). */
     DBPF_PACKAGE_API bool IsDirectory() const;
 };
 
@@ -365,8 +367,9 @@ using Compressor = int (*)(const unsigned char* source, unsigned int sourceLengt
 struct WriteOptions {
     /* Compression threads: 1 or more (0 counts as 1). The output is the same whatever jobs. */
     unsigned jobs = 1;
-    /* Null: Quorrin's CompressPackage. Whatever it produces is checked to expand back to the
-     * input with DecompressPackage (else kCompressFailed). */
+    /* Null: Quorrin's CompressPackage. The entry another compressor produces is checked to
+     * expand back to the input with DecompressPackage (else kCompressFailed); every
+     * compressor's entry must carry a header that agrees with its length and the input's. */
     Compressor compressor = nullptr;
     /* Treat every kCompress entry as kStore. */
     bool storeAll = false;
@@ -420,10 +423,13 @@ public:
     /* As Write, appending the package to `out` instead of a file. */
     Error WriteToBuffer(std::vector<unsigned char>& out, const WriteOptions& options) const;
 
-    /* As Write, handing the package's bytes, in order, to `sink` (a failure it returns stops the
-     * write and is returned). */
-    Error WriteTo(const std::function<Error(const unsigned char*, std::size_t)>& sink,
-                  const WriteOptions& options) const;
+    /* As Write, handing the package's bytes to `sink(offset, data, size)`: first everything
+     * from offset 96 on, in increasing offsets, and last the 96-byte header at offset 0 (its
+     * index fields are known only at the end). A failure the sink returns stops the write and
+     * is returned. */
+    Error
+    WriteTo(const std::function<Error(std::uint64_t, const unsigned char*, std::size_t)>& sink,
+            const WriteOptions& options) const;
 
 private:
     struct Impl;
