@@ -15,7 +15,9 @@ bool operator==(const EntryKey& a, const EntryKey& b) {
            a.hasResource == b.hasResource && (!a.hasResource || a.resource == b.resource);
 }
 
-bool Entry::IsDirectory() const { return directory; }
+bool Entry::IsDirectory() const {
+    return directory;
+}
 
 const char* CompressionName(Compression c) {
     switch (c) {
@@ -87,7 +89,9 @@ std::string KeyText(const EntryKey& key) {
     return text;
 }
 
-std::string EntryFileName(const EntryKey& key) { return KeyText(key) + ".bin"; }
+std::string EntryFileName(const EntryKey& key) {
+    return KeyText(key) + ".bin";
+}
 
 namespace {
 

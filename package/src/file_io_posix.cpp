@@ -17,7 +17,9 @@ namespace detail {
 
 namespace {
 
-std::string SystemReason(int err) { return std::strerror(err); }
+std::string SystemReason(int err) {
+    return std::strerror(err);
+}
 
 // A temporary name beside `path`: ".<name>.<pid>-<n>.tmp". The counter keeps two writers of
 // one process apart; O_EXCL keeps other processes apart.
@@ -76,7 +78,9 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-AtomicOutput::~AtomicOutput() { Discard(); }
+AtomicOutput::~AtomicOutput() {
+    Discard();
+}
 
 void AtomicOutput::Discard() {
     if (fd_ >= 0) {

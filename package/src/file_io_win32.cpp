@@ -86,7 +86,9 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-AtomicOutput::~AtomicOutput() { Discard(); }
+AtomicOutput::~AtomicOutput() {
+    Discard();
+}
 
 void AtomicOutput::Discard() {
     if (handle_ != nullptr) {
@@ -147,8 +149,7 @@ bool AtomicOutput::Rewrite(const unsigned char* data, std::size_t size, std::str
         return false;
     }
     DWORD written = 0;
-    if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr) ||
-        written != size) {
+    if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
         error = SystemReason(GetLastError());
         return false;
     }

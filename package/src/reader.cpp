@@ -37,7 +37,9 @@ constexpr std::size_t kHeaderSize = 96;
 constexpr std::uint64_t kCodecRatio = 257;
 constexpr std::uint64_t kDeflateRatio = 1032;
 
-std::string Num(std::uint64_t v) { return std::to_string(v); }
+std::string Num(std::uint64_t v) {
+    return std::to_string(v);
+}
 
 Error Fail(ErrorCode code, std::string detail) {
     Error e;
@@ -101,8 +103,8 @@ struct Package::Impl {
 
 Error Package::Impl::Parse() {
     if (size < kHeaderSize) {
-        return Fail(ErrorCode::kNotDbpf, "file of " + Num(size) +
-                                             " bytes is shorter than the 96-byte header");
+        return Fail(ErrorCode::kNotDbpf,
+                    "file of " + Num(size) + " bytes is shorter than the 96-byte header");
     }
     if (std::memcmp(data, "DBPF", 4) != 0) {
         return Fail(ErrorCode::kNotDbpf, "no DBPF magic");
@@ -115,9 +117,9 @@ Error Package::Impl::Parse() {
     const std::uint32_t indexSize = LoadU32LE(data + 44);
     if (version.major == 1) {
         if (version.indexMajor != 7 || version.indexMinor > 2) {
-            return Fail(ErrorCode::kUnsupportedVersion,
-                        "index version " + Num(version.indexMajor) + "." +
-                            Num(version.indexMinor) + " (7.0 or 7.1 expected)");
+            return Fail(ErrorCode::kUnsupportedVersion, "index version " + Num(version.indexMajor) +
+                                                            "." + Num(version.indexMinor) +
+                                                            " (7.0 or 7.1 expected)");
         }
         index71 = version.indexMinor == 2;
         Error e = ParseIndex1(count, LoadU32LE(data + 40), indexSize);
@@ -134,9 +136,8 @@ Error Package::Impl::Parse() {
         }
         return ParseIndex2(count, offset, indexSize);
     }
-    return Fail(ErrorCode::kUnsupportedVersion,
-                "version " + Num(version.major) + "." + Num(version.minor) +
-                    " (1.x or 2.x expected)");
+    return Fail(ErrorCode::kUnsupportedVersion, "version " + Num(version.major) + "." +
+                                                    Num(version.minor) + " (1.x or 2.x expected)");
 }
 
 namespace {
@@ -255,8 +256,8 @@ Error Package::Impl::ParseIndex2(std::uint32_t count, std::uint32_t offset,
         return CheckIndexRange(size, offset, indexSize, 0, count);
     }
     if (indexSize < 4) {
-        return Fail(ErrorCode::kBadIndex, "index of " + Num(indexSize) +
-                                              " bytes has no room for its index type");
+        return Fail(ErrorCode::kBadIndex,
+                    "index of " + Num(indexSize) + " bytes has no room for its index type");
     }
     const unsigned char* p = data + offset;
     const std::uint32_t indexType = LoadU32LE(p);
@@ -370,8 +371,7 @@ Error Package::Impl::Plan(std::size_t i, const unsigned char** pp, std::size_t* 
     case Compression::kUnknown: {
         char code[16];
         std::snprintf(code, sizeof code, "0x%04X", entry.compressionCode);
-        return EntryError(i, ErrorCode::kUnsupported,
-                          std::string("compression value ") + code);
+        return EntryError(i, ErrorCode::kUnsupported, std::string("compression value ") + code);
     }
     case Compression::kZlib:
         if (entry.uncompressed > kDeflateRatio * n + 64) {
@@ -392,8 +392,8 @@ Error Package::Impl::Plan(std::size_t i, const unsigned char** pp, std::size_t* 
         if (p[4] != 0x10 || p[5] != 0xFB) {
             return EntryError(i, ErrorCode::kCorruptEntry, "no 10 FB signature in its header");
         }
-        const std::uint32_t plain = static_cast<std::uint32_t>(p[6]) << 16 |
-                                    static_cast<std::uint32_t>(p[7]) << 8 | p[8];
+        const std::uint32_t plain =
+            static_cast<std::uint32_t>(p[6]) << 16 | static_cast<std::uint32_t>(p[7]) << 8 | p[8];
         if (plain != entry.uncompressed) {
             return EntryError(i, ErrorCode::kSizeMismatch,
                               "the directory record lists " + Num(entry.uncompressed) +
@@ -416,8 +416,7 @@ Error Package::Impl::Plan(std::size_t i, const unsigned char** pp, std::size_t* 
         const std::size_t length = 2 + width * ((p[0] & 0x01) ? 2 : 1);
         if (n < length) {
             return EntryError(i, ErrorCode::kCorruptEntry,
-                              Num(n) + " bytes, shorter than its " + Num(length) +
-                                  "-byte header");
+                              Num(n) + " bytes, shorter than its " + Num(length) + "-byte header");
         }
         std::uint64_t plain = 0;
         for (std::size_t k = 0; k < width; ++k) {
@@ -471,8 +470,7 @@ Error Package::Impl::Expand(std::size_t i, const unsigned char* p, std::size_t n
         z.avail_out = entry.uncompressed;
         int rc = inflate(&z, Z_FINISH);
         uLong produced = z.total_out;
-        if (rc != Z_STREAM_END && rc != Z_DATA_ERROR && rc != Z_MEM_ERROR &&
-            z.avail_out == 0) {
+        if (rc != Z_STREAM_END && rc != Z_DATA_ERROR && rc != Z_MEM_ERROR && z.avail_out == 0) {
             // The output is full but the stream has not ended: one spare byte tells whether it
             // holds more data or only its end.
             z.next_out = &spare;
@@ -525,8 +523,8 @@ Error Package::Impl::Expand(std::size_t i, const unsigned char* p, std::size_t n
             DecompressPackage(source, static_cast<int>(sourceLength), out,
                               static_cast<int>(entry.uncompressed), 0) != 1) {
             return EntryError(i, ErrorCode::kCorruptEntry,
-                              "its commands do not expand to exactly " +
-                                  Num(entry.uncompressed) + " bytes");
+                              "its commands do not expand to exactly " + Num(entry.uncompressed) +
+                                  " bytes");
         }
         return Error{};
     }
@@ -569,11 +567,21 @@ Result<Package> Package::OpenBuffer(const unsigned char* data, std::size_t size)
     return Package(std::move(impl));
 }
 
-const Version& Package::GetVersion() const { return impl_->version; }
-std::uint64_t Package::FileSize() const { return impl_->size; }
-const unsigned char* Package::Data() const { return impl_->data; }
-const std::vector<Entry>& Package::Entries() const { return impl_->entries; }
-std::size_t Package::DirectoryIndex() const { return impl_->directory; }
+const Version& Package::GetVersion() const {
+    return impl_->version;
+}
+std::uint64_t Package::FileSize() const {
+    return impl_->size;
+}
+const unsigned char* Package::Data() const {
+    return impl_->data;
+}
+const std::vector<Entry>& Package::Entries() const {
+    return impl_->entries;
+}
+std::size_t Package::DirectoryIndex() const {
+    return impl_->directory;
+}
 
 Result<std::pair<const unsigned char*, std::size_t>> Package::Raw(std::size_t i) const {
     const unsigned char* p = nullptr;
@@ -645,10 +653,13 @@ Error Package::VerifyEntry(std::size_t i, std::vector<unsigned char>& out,
     return Read(i, out, scratch);
 }
 
-std::vector<Error> Package::VerifyDirectory() const { return impl_->directoryProblems; }
+std::vector<Error> Package::VerifyDirectory() const {
+    return impl_->directoryProblems;
+}
 
-std::vector<Error> Package::Verify(
-    unsigned jobs, const std::function<void(std::size_t, std::size_t)>& progress) const {
+std::vector<Error>
+Package::Verify(unsigned jobs,
+                const std::function<void(std::size_t, std::size_t)>& progress) const {
     std::vector<Error> errors = VerifyDirectory();
     const std::size_t count = impl_->entries.size();
     if (jobs == 0) {

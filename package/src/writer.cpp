@@ -81,18 +81,24 @@ struct PackageWriter::Impl {
     Error Add(const EntryKey& key, std::vector<unsigned char>* bytes, Loader* loader,
               EntryMode mode);
     void Prepare(std::size_t i, const WriteOptions& options, Prepared& out) const;
-    Error Run(const WriteOptions& options,
-              const std::function<Error(std::uint64_t, const unsigned char*, std::size_t)>& sink)
-        const;
+    Error
+    Run(const WriteOptions& options,
+        const std::function<Error(std::uint64_t, const unsigned char*, std::size_t)>& sink) const;
 };
 
-PackageWriter::PackageWriter(Format format) : impl_(new Impl) { impl_->format = format; }
+PackageWriter::PackageWriter(Format format) : impl_(new Impl) {
+    impl_->format = format;
+}
 PackageWriter::~PackageWriter() = default;
 PackageWriter::PackageWriter(PackageWriter&&) noexcept = default;
 PackageWriter& PackageWriter::operator=(PackageWriter&&) noexcept = default;
 
-Format PackageWriter::GetFormat() const { return impl_->format; }
-std::size_t PackageWriter::Count() const { return impl_->items.size(); }
+Format PackageWriter::GetFormat() const {
+    return impl_->format;
+}
+std::size_t PackageWriter::Count() const {
+    return impl_->items.size();
+}
 
 Error PackageWriter::Impl::Add(const EntryKey& key, std::vector<unsigned char>* bytes,
                                Loader* loader, EntryMode mode) {
@@ -149,8 +155,7 @@ Error PackageWriter::Add(const EntryKey& key, Loader loader, EntryMode mode) {
 }
 
 // Loads and compresses entry i into `out`. Runs on a compression thread.
-void PackageWriter::Impl::Prepare(std::size_t i, const WriteOptions& options,
-                                  Prepared& out) const {
+void PackageWriter::Impl::Prepare(std::size_t i, const WriteOptions& options, Prepared& out) const {
     const Item& item = items[i];
     std::vector<unsigned char> loaded;
     const std::vector<unsigned char>* plain = &item.bytes;
@@ -199,8 +204,8 @@ void PackageWriter::Impl::Prepare(std::size_t i, const WriteOptions& options,
     }
 
     out.uncompressed = static_cast<std::uint32_t>(n);
-    const bool tryCompress = item.mode == EntryMode::kCompress && !options.storeAll &&
-                             n >= 14 && n <= kMaxCodecSize;
+    const bool tryCompress =
+        item.mode == EntryMode::kCompress && !options.storeAll && n >= 14 && n <= kMaxCodecSize;
     if (tryCompress) {
         std::vector<unsigned char> packed(n - 1);
         int length = 0;
@@ -211,8 +216,8 @@ void PackageWriter::Impl::Prepare(std::size_t i, const WriteOptions& options,
             bool good = HeaderAgrees(packed.data(), static_cast<std::size_t>(length), &size);
             if (good && options.compressor != nullptr) {
                 std::vector<unsigned char> back(n);
-                good = DecompressPackage(packed.data(), length, back.data(),
-                                         static_cast<int>(n), 0) == 1 &&
+                good = DecompressPackage(packed.data(), length, back.data(), static_cast<int>(n),
+                                         0) == 1 &&
                        std::memcmp(back.data(), plain->data(), n) == 0;
             }
             if (!good) {
@@ -320,7 +325,8 @@ Error PackageWriter::Impl::Run(
                 std::size_t i;
                 {
                     std::unique_lock<std::mutex> guard(lock);
-                    spaceCv.wait(guard, [&] { return stop || next >= count || next < written + window; });
+                    spaceCv.wait(guard,
+                                 [&] { return stop || next >= count || next < written + window; });
                     if (stop || next >= count) {
                         return;
                     }
@@ -443,15 +449,15 @@ Error PackageWriter::WriteToBuffer(std::vector<unsigned char>& out,
                                    const WriteOptions& options) const {
     const std::size_t base = out.size();
     out.resize(base + 96);
-    Error e = impl_->Run(options, [&](std::uint64_t at, const unsigned char* data,
-                                      std::size_t size) {
-        if (at == 0) {
-            std::memcpy(out.data() + base, data, size);
-        } else {
-            out.insert(out.end(), data, data + size);
-        }
-        return Error{};
-    });
+    Error e =
+        impl_->Run(options, [&](std::uint64_t at, const unsigned char* data, std::size_t size) {
+            if (at == 0) {
+                std::memcpy(out.data() + base, data, size);
+            } else {
+                out.insert(out.end(), data, data + size);
+            }
+            return Error{};
+        });
     if (!e.ok()) {
         out.resize(base);
     }
@@ -485,12 +491,12 @@ Error PackageWriter::Write(const std::string& path, const WriteOptions& options)
     if (!file.Write(zeros, sizeof zeros, reason)) {
         return writeFailed();
     }
-    Error e = impl_->Run(options, [&](std::uint64_t at, const unsigned char* data,
-                                      std::size_t size) {
-        const bool done = at == 0 ? file.Rewrite(data, size, reason)
-                                  : file.Write(data, size, reason);
-        return done ? Error{} : writeFailed();
-    });
+    Error e =
+        impl_->Run(options, [&](std::uint64_t at, const unsigned char* data, std::size_t size) {
+            const bool done =
+                at == 0 ? file.Rewrite(data, size, reason) : file.Write(data, size, reason);
+            return done ? Error{} : writeFailed();
+        });
     if (!e.ok()) {
         file.Discard();
         return e;
