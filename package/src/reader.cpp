@@ -25,7 +25,6 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 
 namespace dbpf {
 
@@ -47,24 +46,6 @@ Error Fail(ErrorCode code, std::string detail) {
     e.detail = std::move(detail);
     return e;
 }
-
-// Where the bytes of a 1.x compressed entry come from, as a key of the directory record.
-struct DirKey {
-    std::uint32_t type, group, instance, resource;
-    bool operator==(const DirKey& o) const {
-        return type == o.type && group == o.group && instance == o.instance &&
-               resource == o.resource;
-    }
-};
-struct DirKeyHash {
-    std::size_t operator()(const DirKey& k) const {
-        std::uint64_t h = k.type;
-        h = h * 0x9E3779B97F4A7C15ull ^ k.group;
-        h = h * 0x9E3779B97F4A7C15ull ^ k.instance;
-        h = h * 0x9E3779B97F4A7C15ull ^ k.resource;
-        return static_cast<std::size_t>(h ^ (h >> 29));
-    }
-};
 
 } // namespace
 
@@ -196,9 +177,11 @@ Error Package::Impl::ParseIndex1(std::uint32_t count, std::uint32_t offset,
 }
 
 // Reads the directory record and marks the entries it lists as compressed with its sizes. A
-// record that names an entry the index does not hold is kept as a problem for Verify; records
-// with the same TGI are matched with the index's entries of that TGI in order, so duplicates
-// stay apart.
+// record that names an entry the index does not hold is kept as a problem for Verify. Records
+// with the same TGI are matched with the index's entries of that TGI in order, so duplicates stay
+// apart. The entries are found through one flat open-addressing table (no allocation per entry):
+// each slot holds a TGI's first entry and a cursor that walks that TGI's later entries, so
+// listing 100,000 entries stays in the milliseconds.
 void Package::Impl::ParseDirectory() {
     if (directory == kNoEntry) {
         return;
@@ -213,37 +196,66 @@ void Package::Impl::ParseDirectory() {
     if (records == 0) {
         return;
     }
-    std::unordered_map<DirKey, std::vector<std::size_t>, DirKeyHash> byKey;
-    byKey.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i == directory) {
-            continue;
-        }
-        const EntryKey& k = entries[i].key;
-        byKey[DirKey{k.type, k.group, static_cast<std::uint32_t>(k.instance), k.resource}]
-            .push_back(i);
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    std::size_t capacity = 16;
+    while (capacity < 2 * entries.size()) {
+        capacity *= 2;
     }
-    std::unordered_map<DirKey, std::size_t, DirKeyHash> used;
-    for (std::size_t r = 0; r < records; ++r, p += record) {
-        DirKey k{LoadU32LE(p), LoadU32LE(p + 4), LoadU32LE(p + 8), index71 ? LoadU32LE(p + 12) : 0};
-        const std::uint32_t listed = LoadU32LE(p + record - 4);
-        auto found = byKey.find(k);
-        std::size_t& next = used[k];
-        if (found == byKey.end() || next >= found->second.size()) {
-            EntryKey named(k.type, k.group, k.instance);
-            if (index71) {
-                named = EntryKey(k.type, k.group, k.instance, k.resource);
-            }
-            Error e = EntryError(directory, ErrorCode::kBadDirectory,
-                                 "record " + Num(r) + " lists " + KeyText(named) +
-                                     ", which the index does not hold");
-            directoryProblems.push_back(std::move(e));
+    const std::size_t mask = capacity - 1;
+    std::vector<std::uint32_t> first(capacity, kNone), last(capacity), cursor(capacity);
+    std::vector<std::uint32_t> nextSame(entries.size(), kNone);
+    auto hash = [](std::uint32_t t, std::uint32_t g, std::uint32_t i, std::uint32_t r) {
+        std::uint64_t h = t;
+        h = h * 0x9E3779B97F4A7C15ull ^ g;
+        h = h * 0x9E3779B97F4A7C15ull ^ i;
+        h = h * 0x9E3779B97F4A7C15ull ^ r;
+        return static_cast<std::size_t>((h ^ (h >> 32)) * 0x9E3779B97F4A7C15ull >> 20);
+    };
+    auto same = [&](std::uint32_t at, std::uint32_t t, std::uint32_t g, std::uint32_t i,
+                    std::uint32_t r) {
+        const EntryKey& k = entries[at].key;
+        return k.type == t && k.group == g && static_cast<std::uint32_t>(k.instance) == i &&
+               k.resource == r;
+    };
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        if (e == directory) {
             continue;
         }
-        Entry& entry = entries[found->second[next++]];
-        entry.compression = Compression::kEntry;
-        entry.compressionCode = 0xFFFF;
-        entry.uncompressed = listed;
+        const EntryKey& k = entries[e].key;
+        const std::uint32_t inst = static_cast<std::uint32_t>(k.instance);
+        std::size_t s = hash(k.type, k.group, inst, k.resource) & mask;
+        while (first[s] != kNone && !same(first[s], k.type, k.group, inst, k.resource)) {
+            s = (s + 1) & mask;
+        }
+        if (first[s] == kNone) {
+            first[s] = cursor[s] = static_cast<std::uint32_t>(e);
+        } else {
+            nextSame[last[s]] = static_cast<std::uint32_t>(e);
+        }
+        last[s] = static_cast<std::uint32_t>(e);
+    }
+    for (std::size_t r = 0; r < records; ++r, p += record) {
+        const std::uint32_t t = LoadU32LE(p), g = LoadU32LE(p + 4), i = LoadU32LE(p + 8);
+        const std::uint32_t res = index71 ? LoadU32LE(p + 12) : 0;
+        std::size_t s = hash(t, g, i, res) & mask;
+        while (first[s] != kNone && !same(first[s], t, g, i, res)) {
+            s = (s + 1) & mask;
+        }
+        if (first[s] != kNone && cursor[s] != kNone) {
+            Entry& entry = entries[cursor[s]];
+            entry.compression = Compression::kEntry;
+            entry.compressionCode = 0xFFFF;
+            entry.uncompressed = LoadU32LE(p + record - 4);
+            cursor[s] = nextSame[cursor[s]];
+            continue;
+        }
+        EntryKey named(t, g, i);
+        if (index71) {
+            named = EntryKey(t, g, i, res);
+        }
+        directoryProblems.push_back(EntryError(directory, ErrorCode::kBadDirectory,
+                                               "record " + Num(r) + " lists " + KeyText(named) +
+                                                   ", which the index does not hold"));
     }
 }
 
@@ -507,6 +519,9 @@ Error Package::Impl::Expand(std::size_t i, const unsigned char* p, std::size_t n
             // Rewrite the short header into the 9-byte form, in a copy.
             std::vector<unsigned char>& buf = scratch ? *scratch : local;
             sourceLength = 9 + (n - header);
+            if (buf.capacity() < sourceLength) {
+                std::vector<unsigned char>().swap(buf);
+            }
             buf.resize(sourceLength);
             detail::StoreU32LE(buf.data(), static_cast<std::uint32_t>(sourceLength));
             buf[4] = 0x10;
@@ -602,7 +617,13 @@ Error Package::Read(std::size_t i, std::vector<unsigned char>& out,
     if (!e.ok()) {
         return e;
     }
-    out.resize(impl_->entries[i].uncompressed);
+    // A buffer that must grow is released first, so that a loop over entries never holds the
+    // old and the new allocation at once.
+    const std::size_t size = impl_->entries[i].uncompressed;
+    if (out.capacity() < size) {
+        std::vector<unsigned char>().swap(out);
+    }
+    out.resize(size);
     e = impl_->Expand(i, p, n, header, out.data(), scratch);
     if (!e.ok()) {
         out.clear();
