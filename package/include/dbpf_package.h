@@ -253,7 +253,10 @@ public:
      * that the rest of a damaged package can still be listed and read.
      *
      * Failures: kOpenFailed, kNotDbpf, kUnsupportedVersion, kBadIndex. A file cut at any
-     * length gives one of these, or opens with its cut entries failing as kEntryOutOfRange. */
+     * length gives one of these, or opens with its cut entries failing as kEntryOutOfRange.
+     * As with any mapping, the file must not be cut short by another program while it is open
+     * (the operating system faults on a mapped page that no longer exists); replacing it by
+     * renaming a new file over it, as PackageWriter::Write does, is safe. */
     static Result<Package> Open(const std::string& path);
 
     /* As Open, over `size` bytes at `data` that the caller keeps alive and unchanged for the
