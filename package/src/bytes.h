@@ -1,5 +1,5 @@
-// Little helpers for reading and writing the package's integers. Every read goes through
-// ByteReader, which checks the length it needs against what remains before touching a byte.
+// Little-endian integers of the package format. The callers check the bounds first: the reader
+// checks every range against the file before it loads a field from it.
 #pragma once
 
 #include <cstddef>
@@ -26,28 +26,6 @@ inline void AppendU32LE(std::vector<unsigned char>& out, std::uint32_t v) {
     StoreU32LE(b, v);
     out.insert(out.end(), b, b + 4);
 }
-
-// A cursor over [begin, end). Reads fail (return false, cursor unchanged) when fewer bytes
-// remain than they need.
-class ByteReader {
-public:
-    ByteReader(const unsigned char* begin, const unsigned char* end) : p_(begin), end_(end) {}
-
-    std::size_t Remaining() const { return static_cast<std::size_t>(end_ - p_); }
-
-    bool U32(std::uint32_t* v) {
-        if (4 > end_ - p_) {
-            return false;
-        }
-        *v = LoadU32LE(p_);
-        p_ += 4;
-        return true;
-    }
-
-private:
-    const unsigned char* p_;
-    const unsigned char* end_;
-};
 
 } // namespace detail
 } // namespace dbpf
