@@ -56,7 +56,8 @@ function(dbpf_add_library name)
   dbpf_warnings(${name})
 endfunction()
 
-# dbpf_check_exports(<target> HEADER <public header> API <export macro> [DEF <.def file>])
+# dbpf_check_exports(<target> HEADER <public header> API <export macro> [DEF <.def file>]
+#                    [ALLOW <regex of further names a library exports on purpose>])
 # A test that reads the library's export table and compares it with its public header (see
 # cmake/check_exports.py): every function and member the header exports must be there, and on
 # ELF nothing else but the platform classes listed in cmake/exported_platform_classes.txt. With
@@ -65,7 +66,7 @@ endfunction()
 find_program(DBPF_PYTHON3 python3)
 find_program(DBPF_CLANGXX NAMES clang++ clang++-14)
 function(dbpf_check_exports target)
-  cmake_parse_arguments(ARG "" "HEADER;API;DEF" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "HEADER;API;DEF;ALLOW" "" ${ARGN})
   if(NOT DBPF_BUILD_TESTS)
     return()
   endif()
@@ -96,6 +97,9 @@ function(dbpf_check_exports target)
   endif()
   if(ARG_DEF)
     set(def_arg --def ${ARG_DEF})
+  endif()
+  if(ARG_ALLOW)
+    list(APPEND def_arg --allow "${ARG_ALLOW}")
   endif()
   # The header is read as a client reads it: its own folder and the platform's public headers.
   get_filename_component(header_dir ${ARG_HEADER} DIRECTORY)

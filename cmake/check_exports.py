@@ -43,6 +43,8 @@ def parse_args():
     p.add_argument("--table", choices=["nm", "objdump"], required=True)
     p.add_argument("--tool", required=True, help="nm or objdump of the build")
     p.add_argument("--allow-file", default="")
+    p.add_argument("--allow", action="append", default=[],
+                   help="regular expression of further names this library exports on purpose")
     p.add_argument("--def", dest="def_file", default="",
                    help="module-definition file that must list exactly the header's C exports")
     return p.parse_args()
@@ -221,6 +223,7 @@ def main():
             n = f"{len(c)}{c}"
             patterns.append(re.compile(rf"_ZT[VIS](N\d+\w+)?{n}"))  # vtable, typeinfo, its name
             patterns.append(re.compile(rf"_ZTVN\d+\w+{n}E|_ZT[IS]N\d+\w+{n}E"))
+        patterns += [re.compile(a) for a in args.allow]
         if args.allow_file:
             with open(args.allow_file) as f:
                 for line in f:
