@@ -162,7 +162,7 @@ def header_declarations(args):
         # Only what the public header itself declares; the platform headers it includes are
         # checked through the allow list.
         if in_header and top.get("kind") in ("CXXRecordDecl", "FunctionDecl", "VarDecl",
-                                             "LinkageSpecDecl"):
+                                             "LinkageSpecDecl", "NamespaceDecl"):
             walk(top, False, "")
         track(top)
     return found, classes

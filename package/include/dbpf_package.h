@@ -59,6 +59,14 @@
 #define DBPF_PACKAGE_API __attribute__((visibility("default")))
 #endif
 
+// The implementation classes behind the exported ones stay inside the library: on ELF a nested
+// class shares its enclosing class's visibility unless its definition says otherwise.
+#if defined(_WIN32)
+#define DBPF_PACKAGE_INTERNAL
+#else
+#define DBPF_PACKAGE_INTERNAL __attribute__((visibility("hidden")))
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -49,7 +49,7 @@ Error Fail(ErrorCode code, std::string detail) {
 
 } // namespace
 
-struct Package::Impl {
+struct DBPF_PACKAGE_INTERNAL Package::Impl {
     std::unique_ptr<detail::MappedFile> file; // null when opened over a caller's buffer
     const unsigned char* data = nullptr;
     std::size_t size = 0;

@@ -73,7 +73,7 @@ bool HeaderAgrees(const unsigned char* entry, std::size_t n, std::uint32_t* plai
 
 } // namespace
 
-struct PackageWriter::Impl {
+struct DBPF_PACKAGE_INTERNAL PackageWriter::Impl {
     Format format;
     std::vector<Item> items;
     bool resources = false; // 1.1: any entry with a resource id, so index 7.1
