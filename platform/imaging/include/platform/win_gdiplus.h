@@ -16,8 +16,8 @@
 //       FromStream decodes PNG, JPEG, GIF (first frame), TIFF (first page), BMP (run-length
 //       compressed ones too) and ICO (the largest entry) into 32-bit ARGB pixels. A JPEG that
 //       libjpeg-turbo can only patch up (premature end, corrupt entropy data) fails; one with
-//       warnings about bytes that hold no pixels (stray bytes before a marker) loads. The status of the creation is read, and reset to
-//       Ok, with GetLastStatus. Input that no decoder takes gives UnknownImageFormat, truncated or
+//       warnings about bytes that hold no pixels (stray bytes before a marker) loads. The
+//       status of the creation is read, and reset to Ok, with GetLastStatus. Input that no decoder takes gives UnknownImageFormat, truncated or
 //       corrupt input InvalidParameter, an image larger than 1<<28 pixels OutOfMemory. The bitmap
 //       holds a reference to its stream until it is deleted (as GDI+ does, which reads the
 //       stream lazily), so the block behind the stream must outlive the bitmap.
