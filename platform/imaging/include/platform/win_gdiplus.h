@@ -16,14 +16,16 @@
 //       FromStream decodes PNG, JPEG, GIF (first frame), TIFF (first page), BMP (run-length
 //       compressed ones too) and ICO (the largest entry) into 32-bit ARGB pixels. A JPEG that
 //       libjpeg-turbo can only patch up (premature end, corrupt entropy data) fails; one with
-//       warnings about bytes that hold no pixels (stray bytes before a marker) loads. The status of the creation is read, and reset to
-//       Ok, with GetLastStatus. Input that no decoder takes gives UnknownImageFormat, truncated or
-//       corrupt input InvalidParameter, an image larger than 1<<28 pixels OutOfMemory. The bitmap
-//       holds a reference to its stream until it is deleted (as GDI+ does, which reads the
-//       stream lazily), so the block behind the stream must outlive the bitmap.
+//       warnings about bytes that hold no pixels (stray bytes before a marker) loads. The
+//       status of the creation is read, and reset to Ok, with GetLastStatus. Input that no
+//       decoder takes gives UnknownImageFormat, truncated or corrupt input InvalidParameter, an
+//       image larger than 1<<28 pixels OutOfMemory. The bitmap holds a reference to its stream
+//       until it is deleted (as GDI+ does, which reads the stream lazily), so the block behind
+//       the stream must outlive the bitmap.
 //       GetPixelFormat reports the format GDI+ would report for the source (32bppARGB for
 //       sources with alpha, 24bppRGB for opaque colour, 32bppRGB for run-length compressed
-//       bitmaps, the indexed formats for palette sources); LockBits offers 32bppARGB (and 32bppRGB, 32bppPARGB) whatever the source.
+//       bitmaps, the indexed formats for palette sources); LockBits offers 32bppARGB (and
+//       32bppRGB, 32bppPARGB) whatever the source.
 //   Gdiplus::GdiplusStartup / GdiplusShutdown
 //       Process-wide start and stop, counted by token. Bitmaps created while no start is in
 //       effect have the status GdiplusNotInitialized.
