@@ -118,7 +118,7 @@ private:
         auto f = std::make_shared<CLI::Formatter>();
         f->column_width(26);
         f->label("SUBCOMMAND", "COMMAND");
-        f->label("Subcommands", "Commands");
+        f->label("SUBCOMMANDS", "COMMANDS");
         f->label("Positionals", "Arguments");
         return f;
     }
@@ -146,6 +146,7 @@ private:
                       const std::string& summary, std::function<int()> run) {
         CLI::App* sub = parent->add_subcommand(name, summary);
         sub->formatter(MakeFormatter());
+        sub->group("Commands");
         usage_[sub] = usage;
         synopsis_.push_back(usage);
         if (run) {
@@ -158,6 +159,7 @@ private:
     CLI::App* Group(const std::string& name, const std::string& usage, const std::string& summary) {
         CLI::App* sub = app_.add_subcommand(name, summary);
         sub->formatter(MakeFormatter());
+        sub->group("Commands");
         sub->require_subcommand(1);
         usage_[sub] = usage;
         return sub;
