@@ -87,4 +87,24 @@ if printf '%s\n' "$commands" | grep -qx compress; then
   check "--partial without its value: status" 2 "$rc"
 fi
 
+# The bash completion script: commands, package commands, options, option values.
+completion=$(dirname "$0")/../completion/dbpftool.bash
+complete_words() { # the words offered for the command line "$@" (the last word is completed)
+  bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _dbpftool; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$completion" "$@" 2>/dev/null | sort | tr '\n' ' '
+}
+check "completion: commands" "package path " "$(complete_words dbpftool pa)"
+check "completion: package commands" "list " "$(complete_words dbpftool package l)"
+check "completion: pack options" "--format " "$(complete_words dbpftool package pack --fo)"
+check "completion: --format values" "1.1 2.0 " "$(complete_words dbpftool package pack --format '')"
+check "completion: extract options" "--jobs " "$(complete_words dbpftool package extract --j)"
+check "completion: tool options" "--help --version " "$(complete_words dbpftool --)"
+# Every command that --help lists is offered.
+for c in $commands; do
+  case " $(complete_words dbpftool '') " in
+  *" $c "*) ;;
+  *) fail "completion does not offer $c" ;;
+  esac
+done
+
 finish "dbpftool command line"
