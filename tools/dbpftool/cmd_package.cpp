@@ -120,8 +120,13 @@ std::string Md5Hex(const Bytes& bytes) {
     return s;
 }
 
+// DIR/NAME as the user would write it (a slash, which Windows takes too), so that reports name
+// files the way the command line did.
 std::string Join(const std::string& dir, const std::string& name) {
-    return (fs::path(dir) / name).string();
+    if (dir.empty() || dir.back() == '/' || dir.back() == '\\') {
+        return dir + name;
+    }
+    return dir + "/" + name;
 }
 
 // Writes a package through `writer` into a temporary file beside `out`; when `check` is given
