@@ -1,11 +1,12 @@
 # Installation: `cmake --install <build> --prefix <dir>` puts in place
-#   lib/ (bin/ for DLLs)   the six libraries (Windows: the DLLs and their import libraries)
+#   lib/ (bin/ for DLLs)   the six libraries and DbpfPackage (Windows: the DLLs and their import
+#                          libraries)
 #   lib/                   the platform class layer (static) that clients of the class libraries
 #                          link themselves, and on POSIX the stand-ins that Pellisk's clients need
-#   include/               the six public headers and the platform headers they include
+#   include/               the public headers and the platform headers they include
 #   lib/cmake/DbpfSuite/   find_package(DbpfSuite [COMPONENTS ...]): imported targets
-#                          DbpfSuite::Quorrin ... DbpfSuite::Pellisk
-#   lib/pkgconfig/         one .pc file per library (quorrin.pc ... pellisk.pc)
+#                          DbpfSuite::Quorrin ... DbpfSuite::Pellisk, DbpfSuite::Package
+#   lib/pkgconfig/         one .pc file per library (quorrin.pc ... pellisk.pc, dbpfpackage.pc)
 #   bin/                   dbpftool
 #   share/man/man1/        dbpftool.1 (native builds, when help2man is present)
 #   share/bash-completion/completions/dbpftool
@@ -21,14 +22,26 @@ include(CMakePackageConfigHelpers)
 set(DBPF_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/DbpfSuite)
 set(DBPF_INSTALL_GEN ${CMAKE_BINARY_DIR}/dbpf_install)
 
-# name, directory of its public header, header, pkg-config name, description
+# name, directory of its public header, header, pkg-config name, description.
+# The package library is a client of Quorrin: its CMake target is DbpfSuite::Package (the
+# component "Package") and its clients link Quorrin as well.
 set(DBPF_INSTALL_LIBRARIES
     "Quorrin|entry_codec|quorrin.h|quorrin|DBPF package entry codec"
     "Nimbrel|md5_digest|nimbrel.h|nimbrel|MD5 digest of a byte buffer"
     "Corvane|path_toolkit|corvane.h|corvane|Paths and command lines (CPath)"
     "Talmoor|token_parser|talmoor.h|talmoor|Token recogniser (CParser)"
     "Edrith|version_info|edrith.h|edrith|Version-resource reader (CFileVersionInfo)"
-    "Pellisk|bitmap_loader|pellisk.h|pellisk|Bitmap resource loader (CGdiPlusBitmapResource)")
+    "Pellisk|bitmap_loader|pellisk.h|pellisk|Bitmap resource loader (CGdiPlusBitmapResource)"
+    "DbpfPackage|package|dbpf_package.h|dbpfpackage|Reading, checking and writing DBPF package files")
+
+# The name a library has as a CMake component and imported target (DbpfSuite::<name>).
+function(dbpf_component_name lib out)
+  if(lib STREQUAL "DbpfPackage")
+    set(${out} Package PARENT_SCOPE)
+  else()
+    set(${out} ${lib} PARENT_SCOPE)
+  endif()
+endfunction()
 
 # Platform pieces a client links itself: what the class libraries' headers use.
 #   platform_core: CString and the other classes (Corvane, Talmoor, Edrith, Pellisk).
@@ -40,11 +53,14 @@ if(NOT WIN32)
 endif()
 
 set(dbpf_installed "")
+set(dbpf_installed_targets "")
 foreach(entry IN LISTS DBPF_INSTALL_LIBRARIES)
   string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 0 lib)
   if(TARGET ${lib})
-    list(APPEND dbpf_installed ${lib})
+    dbpf_component_name(${lib} component)
+    list(APPEND dbpf_installed ${component})
+    list(APPEND dbpf_installed_targets ${lib})
   endif()
 endforeach()
 
@@ -129,6 +145,8 @@ foreach(entry IN LISTS DBPF_INSTALL_LIBRARIES)
   if(lib STREQUAL "Pellisk")
     set(extra_libs " ${dbpf_pellisk_pc}")
     set(extra_requires "${dbpf_pellisk_requires}\n")
+  elseif(lib STREQUAL "DbpfPackage")
+    set(extra_libs " -lQuorrin")
   elseif(NOT lib MATCHES "^(Quorrin|Nimbrel)$")
     set(extra_libs " ${dbpf_core_pc}")
   endif()
@@ -155,7 +173,7 @@ endforeach()
 # The CMake package. Paths are relative to the config file, so the installed tree can move.
 if(dbpf_installed)
   set(config "# DbpfSuite: imported targets of the installed libraries.
-#   find_package(DbpfSuite [COMPONENTS Quorrin Nimbrel Corvane Talmoor Edrith Pellisk])
+#   find_package(DbpfSuite [COMPONENTS Quorrin Nimbrel Corvane Talmoor Edrith Pellisk Package])
 cmake_minimum_required(VERSION 3.20)
 get_filename_component(_dbpf_prefix \"\${CMAKE_CURRENT_LIST_DIR}/../../..\" ABSOLUTE)
 set(DbpfSuite_AVAILABLE_COMPONENTS ${dbpf_installed})
@@ -194,9 +212,12 @@ if(NOT TARGET DbpfSuite::platform_imaging)
 endif()
 ")
   endif()
-  foreach(lib IN LISTS dbpf_installed)
+  foreach(lib IN LISTS dbpf_installed_targets)
+    dbpf_component_name(${lib} component)
     if(lib STREQUAL "Pellisk")
       set(links "${dbpf_pellisk_cmake}")
+    elseif(lib STREQUAL "DbpfPackage")
+      set(links "DbpfSuite::Quorrin")
     elseif(lib MATCHES "^(Quorrin|Nimbrel)$")
       set(links "")
     else()
@@ -210,9 +231,9 @@ endif()
       set(implib "\n    IMPORTED_SONAME \"$<TARGET_SONAME_FILE_NAME:${lib}>\"")
     endif()
     string(APPEND config "
-if(NOT TARGET DbpfSuite::${lib})
-  add_library(DbpfSuite::${lib} SHARED IMPORTED)
-  set_target_properties(DbpfSuite::${lib} PROPERTIES
+if(NOT TARGET DbpfSuite::${component})
+  add_library(DbpfSuite::${component} SHARED IMPORTED)
+  set_target_properties(DbpfSuite::${component} PROPERTIES
     IMPORTED_LOCATION \"${location}\"${implib}
     INTERFACE_INCLUDE_DIRECTORIES \"\${_dbpf_prefix}/${CMAKE_INSTALL_INCLUDEDIR}\"
     INTERFACE_LINK_LIBRARIES \"${links}\")

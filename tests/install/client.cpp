@@ -21,6 +21,10 @@
 #ifdef HAVE_PELLISK
 #include <pellisk.h>
 #endif
+#ifdef HAVE_PACKAGE
+#include <dbpf_package.h>
+#include <vector>
+#endif
 
 namespace {
 
@@ -99,6 +103,20 @@ int main() {
         Check(image.Load(bmp, sizeof bmp) && image.m_pBitmap != nullptr &&
                   image.m_pBitmap->GetWidth() == 1,
               "Pellisk loads a BMP from a buffer");
+    }
+#endif
+#ifdef HAVE_PACKAGE
+    {
+        // A 2.0 package of one compressed entry, written and read back in memory.
+        std::vector<unsigned char> plain(1000, 'a'), file, back;
+        dbpf::PackageWriter writer(dbpf::Format::kDbpf20);
+        bool ok = writer.Add({1, 2, 3}, plain).ok() &&
+                  writer.WriteToBuffer(file, dbpf::WriteOptions{}).ok();
+        auto opened = dbpf::Package::OpenBuffer(file.data(), file.size());
+        ok = ok && opened.ok() && opened.value().Entries().size() == 1 &&
+             opened.value().Entries()[0].compression == dbpf::Compression::kEntry &&
+             opened.value().Read(0, back).ok() && back == plain;
+        Check(ok, "DbpfPackage writes and reads a package");
     }
 #endif
     std::printf("%d failure(s)\n", g_failures);
