@@ -286,6 +286,20 @@ expect 1 "$tool" package recompress damaged.package damaged.re
 [ ! -e damaged.re ] || fail "damaged entry: recompress wrote its output"
 no_trace "damaged entry"
 
+# The directory record listing an entry that is not there, and one whose size the entry's
+# header contradicts: verify fails naming the record or the entry.
+dir_at=$("$tool" package list p11.package | tr -d '\r' | awk '$1 ~ /^E86B1EEF/ { print $2 }')
+cp p11.package dirghost.package && poke dirghost.package "$dir_at" $((0x12345678))
+expect 1 "$tool" package verify dirghost.package
+grep -q '^dbpftool: dirghost.package: .*12345678' err.txt ||
+  fail "directory record with a missing entry: $(head -c 300 err.txt)"
+cp p11.package dirsize.package && poke dirsize.package $((dir_at + 12)) 12345
+expect 1 "$tool" package verify dirsize.package
+grep -q '^dbpftool: dirsize.package: entry [0-9]* (.*): sizes disagree' err.txt ||
+  fail "directory record with a wrong size: $(head -c 300 err.txt)"
+expect 1 "$tool" package extract dirsize.package dirsize.out
+[ ! -e dirsize.out ] || fail "directory record with a wrong size: extract left its directory"
+
 # Two records with one name: extract refuses before writing.
 mkdir dup && cp "in/$catalog" dup/00000001-00000002-0000000000000003.bin &&
   cp in/00000001-00000002-0000000000000003.bin dup/00000001-00000002-000000000000000a.bin &&
