@@ -8,6 +8,8 @@
 #                          DbpfSuite::Quorrin ... DbpfSuite::Pellisk, DbpfSuite::Package
 #   lib/pkgconfig/         one .pc file per library (quorrin.pc ... pellisk.pc, dbpfpackage.pc)
 #   bin/                   dbpftool
+#   share/man/man1/        dbpftool.1 (native builds, when help2man is present)
+#   share/bash-completion/completions/dbpftool
 # Only libraries that are part of the build are installed; the package offers exactly those.
 #
 # The package files are written here rather than exported from the targets: the libraries link
@@ -84,6 +86,12 @@ endif()
 
 if(TARGET dbpftool)
   install(TARGETS dbpftool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # Its man page (native builds with help2man) and its bash completion.
+  if(DBPF_TOOL_MANPAGE)
+    install(FILES ${DBPF_TOOL_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+  install(FILES ${DBPF_TOOL_COMPLETION} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME dbpftool)
 endif()
 
 # The 32-bit Windows build shares the compiler's runtime DLLs between its modules (see the top

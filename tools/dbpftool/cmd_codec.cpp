@@ -112,30 +112,17 @@ int RunCompress(const Args& args) {
     return WriteOutput(args[1], entry) ? 0 : 1;
 }
 
-int RunDecompress(const Args& args) {
-    static const char* const kUsage = "decompress [--partial N] IN OUT";
-    bool partial = false;
+int RunDecompress(const Args& paths, const std::optional<std::string>& count) {
+    const bool partial = count.has_value();
     std::uint64_t wanted = 0;
-    std::vector<std::string> paths;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        if (args[k] == "--partial") {
-            if (k + 1 >= args.size()) {
-                return Usage(kUsage);
-            }
-            const std::string& n = args[++k];
-            char* end = nullptr;
-            wanted = std::strtoull(n.c_str(), &end, 10);
-            if (n.empty() || *end != '\0' || n[0] == '-' || wanted > kMaxInput) {
-                std::fprintf(stderr, "dbpftool: --partial takes a byte count from 0 to 16777215\n");
-                return 2;
-            }
-            partial = true;
-        } else {
-            paths.push_back(args[k]);
+    if (partial) {
+        const std::string& n = *count;
+        char* end = nullptr;
+        wanted = std::strtoull(n.c_str(), &end, 10);
+        if (n.empty() || *end != '\0' || n[0] == '-' || wanted > kMaxInput) {
+            std::fprintf(stderr, "dbpftool: --partial takes a byte count from 0 to 16777215\n");
+            return 2;
         }
-    }
-    if (paths.size() != 2) {
-        return Usage(kUsage);
     }
     Bytes entry;
     if (!ReadInput(paths[0], entry, 0x7FFFFFFFull)) {

@@ -24,11 +24,9 @@ namespace dbpftool {
 
 namespace {
 
-const char kUsage[] = "usage: dbpftool image FILE [--png OUT]\n"
-                      "       dbpftool image MODULE --resource NAME|#ID TYPE|#ID [--png OUT]\n";
-
+// Usage errors that the command line cannot see: one line, exit status 2.
 int Usage(const char* why) {
-    std::fprintf(stderr, "dbpftool image: %s\n%s", why, kUsage);
+    std::fprintf(stderr, "dbpftool image: %s\n", why);
     return 2;
 }
 
@@ -83,31 +81,14 @@ bool EncodePng(Gdiplus::Bitmap& bmp, std::vector<unsigned char>& out, std::strin
 
 } // namespace
 
-int RunImage(const Args& args) {
-    std::string input, pngOut, resName, resType;
-    bool fromResource = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--png") {
-            if (++i >= args.size())
-                return Usage("--png needs a file name");
-            pngOut = args[i];
-        } else if (a == "--resource") {
-            if (i + 2 >= args.size())
-                return Usage("--resource needs a name and a type");
-            resName = args[++i];
-            resType = args[++i];
-            fromResource = true;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return Usage(("unknown option " + a).c_str());
-        } else if (input.empty()) {
-            input = a;
-        } else {
-            return Usage("more than one input");
-        }
-    }
-    if (input.empty())
-        return Usage("no input");
+int RunImage(const Args& args, const ImageOptions& options) {
+    const std::string& input = args.at(0);
+    const std::string pngOut = options.png.value_or("");
+    const bool fromResource = options.resource.size() == 2;
+    const std::string resName = fromResource ? options.resource[0] : "";
+    const std::string resType = fromResource ? options.resource[1] : "";
+    if (options.png && pngOut.empty())
+        return Usage("--png needs a file name");
 #ifdef _WIN32
     if (!pngOut.empty())
         return Usage("--png is not available in Windows builds");

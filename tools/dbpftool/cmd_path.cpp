@@ -244,49 +244,13 @@ void PrintText(const Report& r) {
 
 } // namespace
 
-int RunPath(const Args& args) {
-    bool dir = false, withArgs = false, json = false, self = false, haveText = false;
-    bool extraText = false, stat = false, haveBase = false, missingBase = false;
-    std::string text, base;
-    bool options = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (options && a == "--") {
-            options = false;
-        } else if (options && a == "--dir") {
-            dir = true;
-        } else if (options && a == "--args") {
-            withArgs = true;
-        } else if (options && a == "--json") {
-            json = true;
-        } else if (options && a == "--self") {
-            self = true;
-        } else if (options && a == "--stat") {
-            stat = true;
-        } else if (options && a == "--base") {
-            if (i + 1 < args.size()) {
-                base = args[++i];
-                haveBase = true;
-            } else {
-                missingBase = true;
-            }
-        } else if (options && a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            std::fprintf(stderr, "dbpftool path: unknown option '%s'\n", a.c_str());
-            return 2;
-        } else if (!haveText) {
-            text = a;
-            haveText = true;
-        } else {
-            extraText = true;
-        }
-    }
-    if (extraText || self == haveText || (self && (dir || withArgs)) || missingBase ||
-        (haveBase && !stat)) {
-        std::fprintf(stderr,
-                     "usage: dbpftool path [--dir] [--args] [--json] [--stat [--base DIR]] TEXT\n"
-                     "       dbpftool path [--json] [--stat [--base DIR]] --self\n");
-        return 2;
-    }
+int RunPath(const Args& args, const PathOptions& options) {
+    // The command line (main.cpp) has checked the combinations: TEXT or --self, not both;
+    // --dir and --args only with TEXT; --base only with --stat.
+    const bool self = options.self, dir = options.dir, withArgs = options.args;
+    const bool json = options.json, stat = options.stat, haveBase = options.base.has_value();
+    const std::string text = args.empty() ? std::string() : args[0];
+    const std::string base = options.base.value_or("");
 
     CPath path;
     if (self)

@@ -87,23 +87,8 @@ std::string WhyNoVersion(const std::string& path) {
 
 } // namespace
 
-int RunVersion(const Args& args) {
-    bool json = false;
-    std::string path;
-    for (const std::string& a : args) {
-        if (a == "--json") {
-            json = true;
-        } else if (path.empty() && !(a.size() > 1 && a[0] == '-')) {
-            path = a;
-        } else {
-            std::fprintf(stderr, "usage: dbpftool version [--json] FILE\n");
-            return 2;
-        }
-    }
-    if (path.empty()) {
-        std::fprintf(stderr, "usage: dbpftool version [--json] FILE\n");
-        return 2;
-    }
+int RunVersion(const Args& args, bool json) {
+    const std::string& path = args.at(0);
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
     } else {

@@ -1,8 +1,12 @@
-// Subcommands of dbpftool. Each takes the arguments after its own name and returns the
-// process exit status: 0 on success, 1 on a failure it has already reported on stderr,
-// 2 on a usage error.
+// Subcommands of dbpftool. main.cpp declares every command line with CLI11 and calls the
+// command with what it parsed: `Args` are the positional arguments in order (anything after
+// "--" among them), the other parameters the options. Each returns the process exit status:
+// 0 on success, 1 on a failure it has already reported on stderr, 2 on a usage error that only
+// the command can see (a value out of range).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,33 +14,46 @@ namespace dbpftool {
 
 using Args = std::vector<std::string>;
 
-struct Command {
-    const char* name;
-    const char* usage;   // one line: arguments after the name
-    const char* summary; // one line: what it does
-    int (*run)(const Args& args);
-};
-
 #ifdef DBPF_TOOL_CODEC
-int RunCompress(const Args& args);
-int RunDecompress(const Args& args);
-int RunInfo(const Args& args);
-int RunDemo(const Args& args);
+int RunCompress(const Args& args);                                              // IN OUT
+int RunDecompress(const Args& args, const std::optional<std::string>& partial); // IN OUT
+int RunInfo(const Args& args);                                                  // IN
+int RunDemo(const Args& args);                                                  // [DIR]
 #endif
 #ifdef DBPF_TOOL_MD5
-int RunMd5(const Args& args);
+int RunMd5(const Args& args); // FILE...
 #endif
 #ifdef DBPF_TOOL_PATH
-int RunPath(const Args& args);
+struct PathOptions {
+    bool dir = false, args = false, json = false, self = false, stat = false;
+    std::optional<std::string> base;
+};
+int RunPath(const Args& args, const PathOptions& options); // [TEXT]
 #endif
 #ifdef DBPF_TOOL_TOKENS
-int RunTokens(const Args& args);
+int RunTokens(const Args& args); // FILE TOKEN...
 #endif
 #ifdef DBPF_TOOL_VERSION
-int RunVersion(const Args& args);
+int RunVersion(const Args& args, bool json); // FILE
 #endif
 #ifdef DBPF_TOOL_IMAGE
-int RunImage(const Args& args);
+struct ImageOptions {
+    std::optional<std::string> png;
+    std::vector<std::string> resource; // empty, or NAME TYPE
+};
+int RunImage(const Args& args, const ImageOptions& options); // FILE or MODULE
+#endif
+#ifdef DBPF_TOOL_PACKAGE
+struct PackageOptions {
+    bool json = false, raw = false, md5 = false, store = false, quiet = false;
+    unsigned jobs = 0;          // 0: one per processor
+    std::string format = "1.1"; // pack: "1.1" or "2.0"
+};
+int RunPackageList(const Args& args, const PackageOptions& options);       // PKG
+int RunPackageExtract(const Args& args, const PackageOptions& options);    // PKG DIR
+int RunPackageVerify(const Args& args, const PackageOptions& options);     // PKG
+int RunPackagePack(const Args& args, const PackageOptions& options);       // DIR OUT
+int RunPackageRecompress(const Args& args, const PackageOptions& options); // IN OUT
 #endif
 
 // Prints "dbpftool: <what>: <reason>" on stderr and returns 1, for one-line failure reports.

@@ -1,10 +1,14 @@
 #include "file_io.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
@@ -74,32 +78,66 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std:
 
 namespace {
 
-// The temporary file of the write in progress, for the signal handler. The name is complete
-// before the flag is set and the flag is cleared before the name changes, so the handler never
-// sees half a name. One write runs at a time (the tool is single-threaded).
-char g_tempName[4096];
-volatile std::sig_atomic_t g_tempNamed = 0;
+// The temporary files of the writes in progress, for the signal handler. Several threads may
+// write at once (package extract), so each write claims a slot: free -> claimed (its name being
+// copied) -> named -> free. The handler removes the files of named slots only, so it never sees
+// half a name. A write that finds every slot taken waits for one.
+constexpr int kSlots = 64;
+struct TempSlot {
+    char name[4096];
+    std::atomic<int> state{0}; // 0 free, 1 claimed, 2 named
+};
+TempSlot g_slots[kSlots];
 
-void SetTempName(const std::string& name) {
-    g_tempNamed = 0;
-    if (name.size() < sizeof g_tempName) {
-        std::memcpy(g_tempName, name.c_str(), name.size() + 1);
-        g_tempNamed = 1;
+// Claims a slot for `name`; returns its number, or -1 when the name is too long to keep (the
+// write then goes on without the handler's help, as before).
+int SetTempName(const std::string& name) {
+    if (name.size() >= sizeof g_slots[0].name) {
+        return -1;
+    }
+    for (;;) {
+        for (int i = 0; i < kSlots; ++i) {
+            int expected = 0;
+            if (g_slots[i].state.compare_exchange_strong(expected, 1)) {
+                std::memcpy(g_slots[i].name, name.c_str(), name.size() + 1);
+                g_slots[i].state.store(2);
+                return i;
+            }
+        }
+        std::this_thread::yield();
     }
 }
 
-void ClearTempName() {
-    g_tempNamed = 0;
+void ClearTempName(int slot) {
+    if (slot >= 0) {
+        g_slots[slot].state.store(0);
+    }
 }
+
+void RemoveTemporaries() {
+    for (TempSlot& slot : g_slots) {
+        if (slot.state.load() == 2) {
+#ifdef _WIN32
+            DeleteFileA(slot.name);
+#else
+            unlink(slot.name);
+#endif
+        }
+    }
+}
+
+// Deferred mode (DeferInterruptions): the first signal is only noted, for the command to stop
+// in order; a second one ends the process at once.
+std::atomic<bool> g_defer{false};
+std::atomic<int> g_pendingSignal{0};
 
 extern "C" void RemoveTempAndDie(int sig) {
-    if (g_tempNamed != 0) {
-#ifdef _WIN32
-        DeleteFileA(g_tempName);
-#else
-        unlink(g_tempName);
-#endif
+    if (g_defer.load() && g_pendingSignal.load() == 0) {
+        g_pendingSignal.store(sig);
+        std::signal(sig, RemoveTempAndDie); // Windows resets the handler on delivery
+        return;
     }
+    RemoveTemporaries();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -134,9 +172,9 @@ const char kTempSuffix[] = ".tmp";
 
 // A name no other write uses: this process's id and a counter.
 std::string TempNameIn(const std::string& prefix) {
-    static unsigned long counter = 0;
-    return prefix + kTempStem + std::to_string(ProcessId()) + "-" + std::to_string(counter++) +
-           kTempSuffix;
+    static std::atomic<unsigned long> counter{0};
+    return prefix + kTempStem + std::to_string(ProcessId()) + "-" +
+           std::to_string(counter.fetch_add(1)) + kTempSuffix;
 }
 
 #ifndef _WIN32
@@ -182,6 +220,20 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
         }
     }
     closedir(d);
+}
+
+// As RemoveStaleTemporaries, once per directory and process: extract writes thousands of files
+// into one directory, and a scan per file would cost time quadratic in their number.
+void RemoveStaleTemporariesOnce(const std::string& dir, const std::string& prefix) {
+    static std::mutex mutex;
+    static std::set<std::string> done;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!done.insert(dir).second) {
+            return;
+        }
+    }
+    RemoveStaleTemporaries(dir, prefix);
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size, std::string& error) {
@@ -238,9 +290,9 @@ Anonymous WriteAnonymous(const std::string& dir, const std::string& prefix, cons
     if (ok) {
         const std::string tmp = TempNameIn(prefix);
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        SetTempName(tmp);
+        const int slot = SetTempName(tmp);
         if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            ClearTempName();
+            ClearTempName(slot);
             if (errno == ENOENT && access("/proc/self/fd", F_OK) != 0) {
                 close(fd);
                 return Anonymous::kUnsupported; // no /proc to link through
@@ -252,7 +304,7 @@ Anonymous WriteAnonymous(const std::string& dir, const std::string& prefix, cons
             if (!ok) {
                 unlink(tmp.c_str());
             }
-            ClearTempName();
+            ClearTempName(slot);
             return ok ? Anonymous::kDone : Anonymous::kFailed;
         }
     }
@@ -271,12 +323,12 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
     SplitDirectory(path, dir, prefix);
 #ifdef _WIN32
     const std::string tmp = TempNameIn(prefix);
-    SetTempName(tmp);
+    const int slot = SetTempName(tmp);
     // Shared for deletion, so that the signal handler can remove it while it is open.
     HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        ClearTempName();
+        ClearTempName(slot);
         error = "cannot create temporary file";
         return false;
     }
@@ -304,10 +356,10 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
     if (!ok) {
         DeleteFileA(tmp.c_str());
     }
-    ClearTempName();
+    ClearTempName(slot);
     return ok;
 #else
-    RemoveStaleTemporaries(dir, prefix);
+    RemoveStaleTemporariesOnce(dir, prefix);
 #ifdef O_TMPFILE
     switch (WriteAnonymous(dir, prefix, path, data, size, error)) {
     case Anonymous::kDone:
@@ -319,10 +371,10 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
     }
 #endif
     const std::string tmp = TempNameIn(prefix);
-    SetTempName(tmp);
+    const int slot = SetTempName(tmp);
     const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        ClearTempName();
+        ClearTempName(slot);
         error = std::strerror(errno);
         return false;
     }
@@ -331,7 +383,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
     if (!ok) {
         unlink(tmp.c_str());
     }
-    ClearTempName();
+    ClearTempName(slot);
     return ok;
 #endif
 }
@@ -345,6 +397,164 @@ void RemoveTemporaryFilesOnSignals() {
     std::signal(SIGHUP, RemoveTempAndDie);
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+}
+
+void DeferInterruptions() {
+    g_defer.store(true);
+}
+
+bool Interrupted() {
+    return g_pendingSignal.load() != 0;
+}
+
+void DieIfInterrupted() {
+    const int sig = g_pendingSignal.load();
+    if (sig != 0) {
+        RemoveTemporaries();
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    }
+}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Create(const std::string& path, std::string& error) {
+    Discard();
+    path_ = path;
+    std::string dir;
+    std::string prefix;
+    SplitDirectory(path, dir, prefix);
+    tmp_ = TempNameIn(prefix);
+    slot_ = SetTempName(tmp_);
+#ifdef _WIN32
+    HANDLE h = CreateFileA(tmp_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        ClearTempName(slot_);
+        slot_ = -1;
+        error = "cannot create temporary file";
+        return false;
+    }
+    handle_ = h;
+#else
+    RemoveStaleTemporariesOnce(dir, prefix);
+    fd_ = open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        error = std::strerror(errno);
+        ClearTempName(slot_);
+        slot_ = -1;
+        return false;
+    }
+#endif
+    return true;
+}
+
+bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size,
+                         std::string& error) {
+    const char* p = static_cast<const char*>(data);
+#ifdef _WIN32
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (SetFilePointerEx(static_cast<HANDLE>(handle_), at, nullptr, FILE_BEGIN) == 0) {
+        error = "cannot write temporary file";
+        return false;
+    }
+    while (size > 0) {
+        const DWORD chunk = size < (1u << 30) ? static_cast<DWORD>(size) : (1u << 30);
+        DWORD written = 0;
+        if (WriteFile(static_cast<HANDLE>(handle_), p, chunk, &written, nullptr) == 0 ||
+            written != chunk) {
+            error = "cannot write temporary file";
+            return false;
+        }
+        p += chunk;
+        size -= chunk;
+    }
+    return true;
+#else
+    while (size > 0) {
+        const std::size_t chunk = size < (std::size_t(1) << 30) ? size : std::size_t(1) << 30;
+        const ssize_t n = pwrite(fd_, p, chunk, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = std::strerror(errno);
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+#endif
+}
+
+bool OutputFile::Close(std::string& error) {
+    bool ok = true;
+#ifdef _WIN32
+    if (handle_ != nullptr) {
+        ok = CloseHandle(static_cast<HANDLE>(handle_)) != 0;
+        handle_ = nullptr;
+        if (!ok) {
+            error = "cannot write temporary file";
+        }
+    }
+#else
+    if (fd_ >= 0) {
+        ok = CloseChecked(fd_, true, error);
+        fd_ = -1;
+    }
+#endif
+    if (!ok) {
+        Discard();
+    }
+    return ok;
+}
+
+bool OutputFile::Commit(std::string& error) {
+    bool ok = Close(error);
+#ifdef _WIN32
+    if (ok && MoveFileExA(tmp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        error = "cannot rename temporary file";
+        ok = false;
+    }
+#else
+    ok = ok && RenameOver(tmp_, path_, error);
+#endif
+    if (!ok) {
+        Discard();
+        return false;
+    }
+    ClearTempName(slot_);
+    slot_ = -1;
+    tmp_.clear();
+    return true;
+}
+
+void OutputFile::Discard() {
+#ifdef _WIN32
+    if (handle_ != nullptr) {
+        CloseHandle(static_cast<HANDLE>(handle_));
+        handle_ = nullptr;
+    }
+    if (!tmp_.empty()) {
+        DeleteFileA(tmp_.c_str());
+    }
+#else
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    if (!tmp_.empty()) {
+        unlink(tmp_.c_str());
+    }
+#endif
+    ClearTempName(slot_);
+    slot_ = -1;
+    tmp_.clear();
 }
 
 bool StderrIsTerminal() {

@@ -31,6 +31,49 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 // Call once at start, before any write.
 void RemoveTemporaryFilesOnSignals();
 
+// Several threads may call WriteFileAtomically at once; each write's temporary file is known
+// to the signal handlers.
+
+// From now on the first termination signal is only noted (Interrupted() turns true), so that a
+// command that writes many files can stop and remove them in order before it ends with
+// DieIfInterrupted(); a second signal ends the process at once, removing the temporary files of
+// the writes in progress.
+void DeferInterruptions();
+bool Interrupted();
+// Ends the process with the noted signal, if there is one.
+void DieIfInterrupted();
+
+// A file written at any offsets that appears under its name only when committed: the bytes go
+// to a temporary file in the same directory (removed by the signal handlers and by Discard or
+// the destructor), which Commit renames over the path.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    bool Create(const std::string& path, std::string& error);
+    bool WriteAt(std::uint64_t offset, const void* data, std::size_t size, std::string& error);
+    // Closes the temporary file (it keeps its temporary name; on failure it is removed).
+    bool Close(std::string& error);
+    // Closes the temporary file if still open and renames it over the path; on failure it is
+    // removed.
+    bool Commit(std::string& error);
+    void Discard();
+    const std::string& TemporaryPath() const { return tmp_; }
+
+private:
+    std::string path_;
+    std::string tmp_;
+    int slot_ = -1;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
 // True when standard error is a terminal (progress output is shown only there).
 bool StderrIsTerminal();
 
