@@ -71,6 +71,7 @@ _dbpftool() {
     local options="--help"
     local dirs=""
     case $command in
+    compress) options+=" --best" ;;
     decompress) options+=" --partial" ;;
     path) options+=" --dir --args --json --stat --base --self" ;;
     version) options+=" --json" ;;
@@ -81,7 +82,7 @@ _dbpftool() {
         list) options+=" --json --quiet" ;;
         extract) options+=" --jobs --raw --quiet" ;;
         verify) options+=" --jobs --md5 --quiet" ;;
-        pack) options+=" --format --jobs --store --quiet" ;;
+        pack) options+=" --format --jobs --store --best --quiet" ;;
         recompress) options+=" --jobs --quiet" ;;
         esac
         ;;

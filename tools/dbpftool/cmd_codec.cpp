@@ -81,9 +81,24 @@ double Seconds(std::chrono::steady_clock::duration d) {
 
 } // namespace
 
-int RunCompress(const Args& args) {
+int CompressBest(const unsigned char* source, unsigned int sourceLength, unsigned char* destination,
+                 int* compressedLength) {
+    if (source == nullptr || destination == nullptr || sourceLength < kMinInput ||
+        sourceLength > kMaxInput) {
+        return 0;
+    }
+    std::int32_t size = 0;
+    const int ok =
+        quorrin::EncodeBest(source, sourceLength, destination, &size, quorrin::DefaultAllocator());
+    if (compressedLength != nullptr) {
+        *compressedLength = ok == 1 ? size : 0;
+    }
+    return ok;
+}
+
+int RunCompress(const Args& args, bool best) {
     if (args.size() != 2) {
-        return Usage("compress IN OUT");
+        return Usage("compress [--best] IN OUT");
     }
     Bytes input;
     if (!ReadInput(args[0], input, kMaxInput + 1ull)) {
@@ -100,8 +115,8 @@ int RunCompress(const Args& args) {
     }
     Bytes entry(input.size() - 1);
     int size = 0;
-    const int ok =
-        CompressPackage(input.data(), static_cast<unsigned>(input.size()), entry.data(), &size);
+    const int ok = (best ? CompressBest : CompressPackage)(
+        input.data(), static_cast<unsigned>(input.size()), entry.data(), &size);
     if (progress) {
         std::fprintf(stderr, " done\n");
     }

@@ -473,6 +473,11 @@ int RunPackagePack(const Args& args, const PackageOptions& options) {
     dbpf::WriteOptions wo;
     wo.jobs = JobCount(options);
     wo.storeAll = options.store;
+#ifdef DBPF_TOOL_CODEC
+    if (options.best) {
+        wo.compressor = CompressBest;
+    }
+#endif
     Progress progress(options, "packing");
     return WritePackage(writer, out, wo, progress) ? 0 : 1;
 }

@@ -15,7 +15,11 @@ namespace dbpftool {
 using Args = std::vector<std::string>;
 
 #ifdef DBPF_TOOL_CODEC
-int RunCompress(const Args& args);                                              // IN OUT
+int RunCompress(const Args& args, bool best); // IN OUT
+// The codec's smaller-output compressor (internal, not exported by Quorrin) with the signature of
+// CompressPackage, for `compress --best` and `package pack --best`.
+int CompressBest(const unsigned char* source, unsigned int sourceLength, unsigned char* destination,
+                 int* compressedLength);
 int RunDecompress(const Args& args, const std::optional<std::string>& partial); // IN OUT
 int RunInfo(const Args& args);                                                  // IN
 int RunDemo(const Args& args);                                                  // [DIR]
@@ -46,6 +50,7 @@ int RunImage(const Args& args, const ImageOptions& options); // FILE or MODULE
 #ifdef DBPF_TOOL_PACKAGE
 struct PackageOptions {
     bool json = false, raw = false, md5 = false, store = false, quiet = false;
+    bool best = false;          // pack: the smaller-output compressor
     unsigned jobs = 0;          // 0: one per processor
     std::string format = "1.1"; // pack: "1.1" or "2.0"
 };

@@ -42,6 +42,7 @@ struct Parsed {
     Args rest;                 // a trailing list (files, tokens)
     Args extra;                // arguments beyond what the command takes
     std::optional<std::string> partial;
+    bool best = false; // compress --best
 #ifdef DBPF_TOOL_PATH
     PathOptions path;
 #endif
@@ -190,10 +191,13 @@ void Cli::Declare() {
 #ifdef DBPF_TOOL_CODEC
     {
         CLI::App* c =
-            Command(root, "compress", "compress IN OUT",
+            Command(root, "compress", "compress [--best] IN OUT",
                     "Compress IN (14 to 16777215 bytes) into the package entry OUT", [&p] {
-                        return RunCompress({p.first, p.second});
+                        return RunCompress({p.first, p.second}, p.best);
                     });
+        c->add_flag(
+            "--best", p.best,
+            "search harder for a smaller entry (slower; any reader of the format reads it)");
         Two(c, p, "IN", "file to compress", "OUT", "compressed entry to write");
 
         c = Command(root, "decompress", "decompress [--partial N] IN OUT",
@@ -333,14 +337,16 @@ void Cli::Declare() {
         One(c, p.first, "PKG", "package file");
 
         c = Command(g, "pack",
-                    "package pack [--format 1.1|2.0] [--jobs N] [--store] [--quiet] DIR OUT",
+                    "package pack [--format 1.1|2.0] [--jobs N] [--store|--best] [--quiet] DIR OUT",
                     "Make the package OUT from the files of DIR named as extract writes them",
                     [&p, both] { return RunPackagePack(both(), p.package); });
         c->add_option("--format", o.format, "package version (default 1.1)")
             ->type_name("1.1|2.0")
             ->check(CLI::IsMember({"1.1", "2.0"}));
         jobs(c);
-        c->add_flag("--store", o.store, "store every entry uncompressed");
+        CLI::Option* store = c->add_flag("--store", o.store, "store every entry uncompressed");
+        c->add_flag("--best", o.best, "compress with the smaller-output compressor (slower)")
+            ->excludes(store);
         quiet(c);
         Two(c, p, "DIR", "directory of entry files", "OUT", "package file to write");
 

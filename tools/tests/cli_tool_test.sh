@@ -80,7 +80,7 @@ fi
 if printf '%s\n' "$commands" | grep -qx compress; then
   run compress a
   check "compress with one file: status" 2 "$rc"
-  check "compress with one file: usage" "usage: dbpftool compress IN OUT" "$err"
+  check "compress with one file: usage" "usage: dbpftool compress [--best] IN OUT" "$err"
   run compress a b c
   check "compress with three files: status" 2 "$rc"
   run decompress --partial

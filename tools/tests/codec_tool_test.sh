@@ -32,6 +32,16 @@ for f in "$samples"/*; do
   fi
 done
 
+# compress --best: a smaller-output search whose entries the same decoder reads; never larger.
+for f in "$samples"/*; do
+  name=$(basename "$f")
+  [ -e "$name.q" ] || continue
+  expect 0 "$tool" compress --best "$f" "$name.best"
+  [ "$(wc -c <"$name.best")" -le "$(wc -c <"$name.q")" ] || fail "$name: --best is larger"
+  expect 0 "$tool" decompress "$name.best" "$name.best.back"
+  cmp -s "$f" "$name.best.back" || fail "$name: --best round trip differs"
+done
+
 # Failures: exit 1, one line naming the file, no output file.
 printf 'short' >short.bin
 expect 1 "$tool" compress short.bin short.q

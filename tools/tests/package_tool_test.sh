@@ -133,6 +133,17 @@ expect 0 "$tool" package verify p20.package
 expect 0 "$tool" package extract p20.package out20
 diff -r in out20 >/dev/null || fail "extract of the 2.0 package differs from the input files"
 
+# --best: the smaller-output compressor, read back like any other package, never larger.
+expect 0 "$tool" package pack in p11.default.package
+expect 0 "$tool" package pack --best in best.package
+expect 0 "$tool" package verify best.package
+expect 0 "$tool" package extract best.package outbest
+diff -r in outbest >/dev/null || fail "extract of the --best package differs from the input files"
+[ "$(wc -c <best.package)" -le "$(wc -c <p11.default.package)" ] ||
+  fail "--best wrote a larger package than the default compressor"
+expect 2 "$tool" package pack --best --store in both.package
+[ ! -e both.package ] || fail "pack --best --store left an output"
+
 expect 0 "$tool" package pack --store in stored.package
 expect 0 "$tool" package list stored.package
 check "--store: every entry stored, no directory record" "$count" "$(grep -c ' none$' out.txt)"
