@@ -123,8 +123,10 @@ struct Tables {
 
 // Large inputs: how far ahead of the position being entered its hash entries are fetched into
 // the cache, and how far ahead the first candidate of its walk (bytes and chain entry).
+// Smaller inputs have tables that stay in the cache; fetching ahead would only cost time there.
 constexpr std::int32_t kPrefetchAhead = 16;
 constexpr std::int32_t kCandidateAhead = 8;
+constexpr std::int32_t kPrefetchFrom = 65536;
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
     std::uint64_t v;
@@ -177,7 +179,7 @@ private:
     std::int32_t Insert(std::int32_t p) {
         // Positions are entered in increasing order: ask for the hash entries of a later one
         // now, so that they are in the cache when it is entered.
-        if (p + kPrefetchAhead + 8 <= size_) {
+        if (prefetch_ && p + kPrefetchAhead + 8 <= size_) {
             const std::uint8_t* const ahead = x_ + p + kPrefetchAhead;
             const std::uint32_t h3 = ((ahead[0] << 12) ^ (ahead[1] << 6) ^ ahead[2]) & 0xFFFF;
             __builtin_prefetch(t_.hash3 + 2 * h3, 1);
@@ -237,6 +239,7 @@ private:
     const std::uint8_t* const x_;
     const std::int32_t size_;
     const Tables t_;
+    const bool prefetch_ = size_ >= kPrefetchFrom;
     std::uint32_t hash_ = 0;
     std::int32_t matchPos_ = 0; // kept across positions; replaced only by a longer match
     std::uint8_t* out_;
