@@ -75,21 +75,15 @@ class Text {
 public:
     explicit Text(const std::string& s) : m_p(s.data()), m_n(s.size()) {}
     Text(const char* p, std::size_t n) : m_p(p), m_n(n) {}
-    char operator[](std::size_t i) const {
-        return i < m_n ? m_p[i] : '\0';
-    }
-    std::size_t size() const {
-        return m_n;
-    }
+    char operator[](std::size_t i) const { return i < m_n ? m_p[i] : '\0'; }
+    std::size_t size() const { return m_n; }
     // The position of the first c at or after i, or size().
     std::size_t Find(char c, std::size_t i) const {
         while (i < m_n && m_p[i] != c)
             ++i;
         return i;
     }
-    const char* Data() const {
-        return m_p;
-    }
+    const char* Data() const { return m_p; }
 
 private:
     const char* m_p;
@@ -179,8 +173,7 @@ bool Canonicalize(char* out, const char* path) {
     }
     while (s < n) {
         const char c = src[s];
-        if (c == '.' && src[s + 1] == '\\' &&
-            (s == 0 || src[s - 1] == '\\' || src[s - 1] == ':')) {
+        if (c == '.' && src[s + 1] == '\\' && (s == 0 || src[s - 1] == '\\' || src[s - 1] == ':')) {
             s += 2;
         } else if (c == '.' && src[s + 1] == '.' && !result.empty() && result.back() == '\\') {
             if (BackUp(result))
