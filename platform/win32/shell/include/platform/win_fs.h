@@ -2,10 +2,11 @@
 // target. On Windows these are the real functions (kernel32, shlwapi). Elsewhere they are
 // stand-ins over the POSIX file system:
 //
-//   Paths given to them become POSIX paths: backslashes turn into slashes, "Z:" is the POSIX
-//   root (Z:\home\u is /home/u), a path without drive is used as it is (\home\u is /home/u,
-//   rel\x is relative to the working directory). Every other drive letter and every network
-//   path (\\server\share) does not exist.
+//   Paths given to them become POSIX paths by the one mapping of platform/posix_path.h:
+//   backslashes turn into slashes, "Z:" is the POSIX root (Z:\home\u is /home/u, Z:x.txt is
+//   x.txt in the working directory), a path without drive is used as it is (\home\u is
+//   /home/u, rel\x is relative to the working directory). Every other drive letter, every
+//   network path (\\server\share) and the device namespaces (\\.\, \\?\) do not exist.
 //
 //   PathFileExistsA(p)              TRUE when p names an existing file or directory.
 //   PathCanonicalizeA(out, p)       text only: removes . and .. components (see path_text.h);
