@@ -282,9 +282,16 @@ CString CPath::RemoveBackSlash(const char* lpszPath) {
 void CPath::FillDirArray() {
     if (m_strDir.IsEmpty() || m_aDir.GetSize() > 0)
         return;
+    // Where the first component starts:
+    //   relative ("rel\x\", "C:rel\")               0
+    //   drive and root ("C:\a\", "C:\\a\")           1: only the root backslash; a second one
+    //                                               starts an empty component
+    //   no drive, two backslashes ("\\srv\sh\")    2: a network path; its server comes first
+    //   no drive, one backslash ("\tools\bin\")    1: the root of the current drive
     int nStart = 0;
     if (!m_bRelative) {
-        if (m_strDir.GetLength() >= 2 && m_strDir[0] == '\\' && m_strDir[1] == '\\')
+        if (m_strDrive.IsEmpty() && m_strDir.GetLength() >= 2 && m_strDir[0] == '\\' &&
+            m_strDir[1] == '\\')
             nStart = 2;
         else if (m_strDir[0] == '\\')
             nStart = 1;

@@ -83,6 +83,13 @@ TEST(CPathSplit, Network) {
          "f", "txt", 0, 0, "\\\\server\\share\\dir\\f.txt", ""},
         {"//server/share/f.txt", 0, 0, "", "\\\\server\\share\\", "server|share", "f", "txt", 0, 0,
          "\\\\server\\share\\f.txt", ""},
+        // The network rule is for paths without drive: after a drive only the root backslash
+        // is skipped, and a second one starts an empty component.
+        {"C:\\\\a\\f.txt", 0, 0, "C:", "\\\\a\\", "|a", "f", "txt", 0, 1, "C:\\\\a\\f.txt", ""},
+        {"C://a/f.txt", 0, 0, "C:", "\\\\a\\", "|a", "f", "txt", 0, 1, "C:\\\\a\\f.txt", ""},
+        {"C:\\\\\\a\\", 1, 0, "C:", "\\\\\\a\\", "||a", "", "", 0, 1, "C:\\\\\\a\\", ""},
+        {"Z:\\\\srv\\share\\f", 0, 0, "Z:", "\\\\srv\\share\\", "|srv|share", "f", "", 0, 1,
+         "Z:\\\\srv\\share\\f", ""},
     };
     for (const SplitCase& c : cases)
         Check(c);
@@ -143,7 +150,13 @@ TEST(CPathSplit, InputKeptAsGiven) {
     EXPECT_EQ(S(p.GetArgument(-1, 0)), " /a  \"x y\"");
 }
 
+// Texts over 259 characters, or with a part over 255, are refused: the object is as after a
+// split of an empty text, nothing of an earlier split left, in every mode. The texts run from
+// one character over a limit to 10,000 characters of every shape.
 TEST(CPathSplit, LengthsAtTheLimits) {
+    std::string manyDirs = "C:";
+    while (manyDirs.size() < 10000)
+        manyDirs += "\\dir";
     struct {
         std::string text;
         bool accepted;
@@ -159,20 +172,38 @@ TEST(CPathSplit, LengthsAtTheLimits) {
         {"t." + std::string(255, 'e'), false},         // 256
         {"a.exe " + std::string(250, 'x'), true},      // 256 with the arguments
         {"a.exe " + std::string(254, 'x'), false},     // 260 with the arguments
+        // 10,000 characters: one long name, many directories, a program with long arguments,
+        // nothing but quotes or blanks, a long server name.
+        {"C:\\" + std::string(10000, 'a') + ".txt", false},
+        {manyDirs + "\\file.txt", false},
+        {"\"C:\\Program Files\\app.exe\" " + std::string(10000, 'x'), false},
+        {std::string(10000, '"'), false},
+        {std::string(10000, ' '), false},
+        {"\\\\" + std::string(10000, 's') + "\\share\\f.txt", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.text.size()) + " characters: " + c.text.substr(0, 12));
-        CPath p("C:\\earlier\\split.txt /x", 0, 1);
-        p.SetPath(c.text.c_str(), 0, 1);
         if (c.accepted) {
+            CPath p("C:\\earlier\\split.txt /x", 0, 1);
+            p.SetPath(c.text.c_str(), 0, 1);
             EXPECT_EQ(S(p.GetPath(0, 1)), c.text);
             EXPECT_FALSE(S(p.GetPath(1, 0)).empty());
-        } else {
-            // Refused: as after a split of an empty text, nothing of the earlier split left.
-            EXPECT_EQ(S(p.GetPath(1, 1)), "");
-            EXPECT_EQ(S(p.GetPath(1, 0)), "");
-            EXPECT_EQ(S(p.GetDrive()), "");
-            EXPECT_EQ(p.GetArgCount(), 0);
+            continue;
+        }
+        for (int bArgs = 0; bArgs <= 1; ++bArgs) {
+            for (int bDir = 0; bDir <= 1; ++bDir) {
+                SCOPED_TRACE("bDirectory " + std::to_string(bDir) + ", bArgs " +
+                             std::to_string(bArgs));
+                CPath p("C:\\earlier\\split.txt /x", 0, 1);
+                p.SetPath(c.text.c_str(), bDir, bArgs);
+                EXPECT_EQ(S(p.GetPath(1, 1)), "");
+                EXPECT_EQ(S(p.GetPath(1, 0)), "");
+                EXPECT_EQ(S(p.GetDrive()), "");
+                EXPECT_EQ(S(p.GetFileName()), "");
+                EXPECT_EQ(p.GetDirCount(), 0);
+                EXPECT_EQ(p.GetArgCount(), 0);
+                EXPECT_EQ(S(static_cast<const char*>(p)), "");
+            }
         }
     }
 }

@@ -6,6 +6,7 @@
 // bytes it takes from the stream itself (ftell is not asked: it fails on pipes, and it is dear
 // per byte), which is why Read goes through GetByte in binary mode too.
 #include <platform/afx_file.h>
+#include <platform/posix_path.h>
 
 #include <cerrno>
 #include <cstring>
@@ -151,25 +152,6 @@ std::string OsErrorText(LONG err) {
     return text != nullptr ? std::string(text) : std::string();
 }
 
-// A Windows-style name as a POSIX path: backslashes are slashes and Z: is the root. Returns
-// false for any other drive, which does not exist here.
-bool ToPosixPath(const char* name, std::string& out) {
-    out = name;
-    for (char& c : out) {
-        if (c == '\\')
-            c = '/';
-    }
-    if (out.size() >= 2 && out[1] == ':' &&
-        ((out[0] >= 'A' && out[0] <= 'Z') || (out[0] >= 'a' && out[0] <= 'z'))) {
-        if (out[0] != 'Z' && out[0] != 'z')
-            return false;
-        out.erase(0, 2);
-        if (out.empty() || out[0] != '/')
-            out.insert(out.begin(), '/');
-    }
-    return true;
-}
-
 #endif
 
 void Fill(CFileException* pError, int cause, LONG lOsError, const char* name) {
@@ -269,7 +251,7 @@ BOOL CStdioFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException*
     }
 #else
     std::string path;
-    if (!ToPosixPath(lpszFileName, path)) {
+    if (!dbpf::posix::ToPosixPath(lpszFileName, &path)) {
         Fill(pError, CFileException::badPath, ENOENT, lpszFileName);
         return FALSE;
     }

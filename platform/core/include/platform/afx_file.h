@@ -112,8 +112,9 @@ public:
     // Opens an existing file for reading. nOpenFlags: modeRead (0) with a share mode
     // (shareCompat and shareExclusive allow no other opener on Windows; POSIX has no share
     // modes) and typeText (the default) or typeBinary. Relative names resolve against the
-    // current directory. Elsewhere than on Windows, backslashes in the name are taken as
-    // slashes and the drive Z: is the root; other drives do not exist.
+    // current directory. Elsewhere than on Windows the name is mapped as platform/posix_path.h
+    // says: backslashes are slashes, the drive Z: is the root, and other drives and network
+    // paths do not exist (badPath).
     //
     // Returns TRUE when the file is open. Returns FALSE and fills *pError (when given) with the
     // cause, the OS error and the name when: the name is null or empty (badPath), the file

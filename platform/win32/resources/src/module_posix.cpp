@@ -14,7 +14,7 @@
 
 #include <platform/pe_image.h>
 
-#include "posix_paths.h"
+#include <platform/posix_path.h>
 
 #include <climits>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <platform/pe_image.h>
 #include <platform/version_block.h>
 
-#include "posix_paths.h"
+#include <platform/posix_path.h>
 
 #include <unicode/uloc.h>
 #include <unicode/ustring.h>

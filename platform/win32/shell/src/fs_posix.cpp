@@ -2,7 +2,7 @@
 // which lives in volume_posix.cpp).
 #include <platform/win_fs.h>
 
-#include "fs_posix_path.h"
+#include <platform/posix_path.h>
 #include "path_text.h"
 
 #include <cerrno>
@@ -48,7 +48,7 @@ FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
 bool Exists(const char* path) {
     std::string p;
     struct stat st;
-    return fs_posix::ToPosixPath(path, &p) && stat(p.c_str(), &st) == 0;
+    return dbpf::posix::ToPosixPath(path, &p) && stat(p.c_str(), &st) == 0;
 }
 
 // The path itself when it exists, with the Windows return convention.
@@ -94,7 +94,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
     std::string path;
-    if (!fs_posix::ToPosixPath(lpFileName, &path))
+    if (!dbpf::posix::ToPosixPath(lpFileName, &path))
         return INVALID_HANDLE_VALUE;
     int flags = O_CLOEXEC;
     const bool read = (dwDesiredAccess & GENERIC_READ) != 0;

@@ -49,13 +49,10 @@ int SplitPathS(const char* path, char* drive, std::size_t driveSize, char* dir, 
         if ((p.buffer == nullptr) != (p.size == 0))
             bad = true;
     }
-    if (bad) {
-        for (Part& p : parts) {
-            if (p.buffer && p.size)
-                p.buffer[0] = '\0';
-        }
+    // An invalid argument leaves every buffer as it was; only a part too long for its buffer
+    // empties them all (below).
+    if (bad)
         return EINVAL;
-    }
 
     const char* p = path;
     if (p[0] != '\0' && p[1] == ':') {

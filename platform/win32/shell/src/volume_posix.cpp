@@ -6,7 +6,7 @@
 // whose device is that device. Without either (containers, tmpfs, macOS) the label is empty.
 #include <platform/win_fs.h>
 
-#include "fs_posix_path.h"
+#include <platform/posix_path.h>
 
 #include <cstdio>
 #include <cstring>
@@ -130,7 +130,7 @@ extern "C" BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameB
                                       LPDWORD lpMaximumComponentLength, LPDWORD lpFileSystemFlags,
                                       LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize) {
     std::string root;
-    if (!fs_posix::ToPosixPath(lpRootPathName, &root) || root.back() != '/')
+    if (!dbpf::posix::ToPosixPath(lpRootPathName, &root) || root.back() != '/')
         return FALSE;
     struct stat st;
     if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))

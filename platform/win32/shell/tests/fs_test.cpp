@@ -1,7 +1,7 @@
-// File-system services of win_fs.h. The shared tables hold for the real functions (Windows
-// build, under Wine here) and for the POSIX stand-ins; the portable text logic is checked
-// against them on both targets. Cases where Wine's shlwapi answers otherwise than the rules
-// the stand-ins keep are POSIX-only, each with the reason.
+// File-system services of win_fs.h. The tables hold for the real functions (Windows build,
+// under Wine here) and for the POSIX stand-ins, and the portable text logic is checked against
+// them on both targets; differential_test.cpp compares it with the real functions on generated
+// texts.
 #include <platform/win_fs.h>
 
 #include "path_text.h"
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -72,33 +73,48 @@ TEST(PathCanonicalize, WindowsRules) {
         CheckCanonical(c);
 }
 
-#ifndef _WIN32
-// Wine keeps a trailing "." and mangles names that start with dots, and its relative results
-// climb into the root; the stand-in keeps to the component rules above.
-const TextCase kCanonicalOwn[] = {
-    {"C:\\a\\.", "C:\\a"},              // Wine: C:\a\.
-    {"C:\\a\\..b\\c", "C:\\a\\..b\\c"}, // Wine: C:b\c
-    {"C:\\a\\...\\c", "C:\\a\\...\\c"}, // Wine: C:.\c
-    {"a\\..\\..\\b", "..\\b"},          // Wine: \b
-    {"C:a\\..\\..\\b", "C:..\\b"},      // Wine: \b
-    {"a\\..", ""},                      // Wine: \\ (two backslashes)
+// The scan's own rules, kept because Windows answers so: dots and blanks make components like
+// any other text, and ".." climbs whatever precedes it.
+const TextCase kCanonicalQuirks[] = {
+    {"C:\\a\\.", "C:\\a\\."},          // a trailing "." is not followed by a backslash
+    {"C:\\a\\..b\\c", "C:b\\c"},       // "..b" climbs, and the root's backslash goes too
+    {"C:\\a\\...\\c", "C:.\\c"},       // so does "...", leaving one dot
+    {"a\\..\\..\\b", "\\b"},           // nothing left: restarts at "\", skips a character
+    {"C:a\\..\\..\\b", "\\b"},         // a drive-relative start is no root
+    {"a\\...\\b", "\\\\b"},            // ... and "..." skips its third dot instead
+    {"..\\..\\x", "\\x"},              // the first ".." has nothing before it and stays text
+    {"C:.\\x", "C:x"},                 // ".\" after the colon
+    {"Z:.\\", "Z:\\"},                 // ... and the naked drive gets its backslash
+    {"\\\\.\\pipe\\x", "\\\\pipe\\x"}, // device prefixes are text like any other
+    {"\\\\?\\C:\\a\\..\\b", "\\\\?\\C:\\b"},
+    {"\\\\server\\..\\x", "\\\\server\\x"},
+    {"\\\\server\\share\\..", "\\\\server"},
 };
 
-TEST(PathCanonicalize, ComponentRulesWhereWineDiffers) {
-    for (const TextCase& c : kCanonicalOwn)
+TEST(PathCanonicalize, KeptQuirks) {
+    for (const TextCase& c : kCanonicalQuirks)
         CheckCanonical(c);
 }
-#endif
 
-TEST(PathCanonicalize, RefusesResultsThatDoNotFit) {
-    std::string longPath = "C:\\" + std::string(300, 'a');
-    char logic[MAX_PATH];
-    EXPECT_FALSE(path_text::Canonicalize(logic, longPath.c_str()));
-    EXPECT_STREQ("", logic);
-    // Shrinks below the limit once .. is applied.
-    std::string shrinking = "C:\\" + std::string(200, 'a') + "\\..\\" + std::string(100, 'b');
-    ASSERT_TRUE(path_text::Canonicalize(logic, shrinking.c_str()));
-    EXPECT_EQ("C:\\" + std::string(100, 'b'), logic);
+TEST(PathCanonicalize, RefusesTextsOfMaxPathCharacters) {
+    char api[MAX_PATH], logic[MAX_PATH];
+    const std::string longest = "C:\\" + std::string(256, 'a'); // 259 characters
+    ASSERT_TRUE(PathCanonicalizeA(api, longest.c_str()));
+    EXPECT_EQ(longest, api);
+    ASSERT_TRUE(path_text::Canonicalize(logic, longest.c_str()));
+    EXPECT_EQ(longest, logic);
+    // One more is refused, even where ".." would bring the result below the limit.
+    const std::string tooLong[] = {longest + "b", "C:\\" + std::string(200, 'a') + "\\..\\" +
+                                                      std::string(100, 'b')};
+    for (const std::string& text : tooLong) {
+        SCOPED_TRACE(text.size());
+        std::memset(api, 'x', sizeof api);
+        std::memset(logic, 'x', sizeof logic);
+        EXPECT_FALSE(PathCanonicalizeA(api, text.c_str()));
+        EXPECT_STREQ("", api);
+        EXPECT_FALSE(path_text::Canonicalize(logic, text.c_str()));
+        EXPECT_STREQ("", logic);
+    }
 }
 
 struct RelativeCase {
@@ -162,20 +178,51 @@ TEST(PathRelativePathTo, WindowsRules) {
         CheckRelative(c);
 }
 
-#ifndef _WIN32
-// Wine treats a trailing backslash of the base as an empty component and answers a rooted
-// "\b\c.txt"; the stand-in ignores it, so C:\base\ and C:\base give the same result.
-const RelativeCase kRelativeOwn[] = {
-    {"C:\\a\\", true, "C:\\a\\b\\c.txt", false, ".\\b\\c.txt"}, // Wine: \b\c.txt
-    {"C:\\a\\b\\", true, "C:\\a\\b\\c\\", true, ".\\c\\"},      // Wine: \c\ .
-    {"\\\\s\\sh1\\a", true, "\\\\s\\sh2\\b", false, nullptr},   // other share
+// Kept because Windows answers so: a trailing backslash of the base is a level of its own, a
+// share is an ordinary component, slashes separate nothing, and a file's name is cut off in
+// place (the prefix "C:" counts as three characters and reaches into what was cut).
+const RelativeCase kRelativeQuirks[] = {
+    {"C:\\a\\", true, "C:\\a\\b\\c.txt", false, "\\b\\c.txt"},
+    {"C:\\a\\b\\", true, "C:\\a\\b\\c\\", true, "\\c\\"},
+    {"\\\\s\\sh1\\a", true, "\\\\s\\sh2\\b", false, "..\\..\\sh2\\b"},
+    {"\\\\server\\share\\dir", true, "\\\\server\\share", false, "..\\..\\share"},
+    {"\\\\server\\share\\dir", true, "\\\\server\\share", true, ".."},
+    {"C:\\\\a", true, "C:\\\\a\\b", false, ".\\b"},
+    {"C:\\\\a", true, "C:\\b", true, "..\\b"}, // the prefix "C:" counts as three
+    {"C:/a", false, "C:/a/b", false, "../a/b"},
+    {"C:/a", true, "C:/b", true, nullptr},
+    {"a\\b", true, "a\\c", false, "..\\c"},
 };
 
-TEST(PathRelativePathTo, TrailingBackslashOfTheBase) {
-    for (const RelativeCase& c : kRelativeOwn)
+TEST(PathRelativePathTo, KeptQuirks) {
+    for (const RelativeCase& c : kRelativeQuirks)
         CheckRelative(c);
 }
-#endif
+
+TEST(PathRelativePathTo, ResultsOfMaxPathCharactersFail) {
+    // 85 levels below C:\ give 85 ".." joined by backslashes (254 characters); a backslash and
+    // a name of 4 make 259 characters, a name of 5 one too many.
+    std::string base = "C:\\";
+    for (int i = 0; i < 85; ++i)
+        base += "a\\";
+    char api[MAX_PATH], logic[MAX_PATH];
+    for (std::size_t name : {4u, 5u}) {
+        SCOPED_TRACE(name);
+        const std::string to = "C:\\" + std::string(name, 'x');
+        BOOL ok = PathRelativePathToA(api, base.c_str(), FILE_ATTRIBUTE_DIRECTORY, to.c_str(), 0);
+        bool okLogic = path_text::RelativePathTo(logic, base.c_str(), true, to.c_str(), false);
+        EXPECT_EQ(name == 4, ok != FALSE);
+        EXPECT_EQ(name == 4, okLogic);
+        EXPECT_EQ(std::string(api), logic);
+        EXPECT_EQ(name == 4 ? 259u : 0u, std::string(logic).size());
+    }
+    // Texts of MAX_PATH characters or more are refused outright (the shell does not check
+    // them, see differential_test.cpp).
+    const std::string tooLong = "C:\\" + std::string(257, 'a');
+    EXPECT_FALSE(path_text::RelativePathTo(logic, tooLong.c_str(), true, "C:\\x", false));
+    EXPECT_STREQ("", logic);
+    EXPECT_FALSE(path_text::RelativePathTo(logic, "C:\\x", true, tooLong.c_str(), false));
+}
 
 using dbpf_test::TempDir;
 using dbpf_test::WriteBytes;
@@ -189,17 +236,15 @@ TEST(FileSystemStandIns, ExistenceOfFilesAndDirectories) {
     EXPECT_FALSE(PathFileExistsA(dir.Text("missing.txt").c_str()));
     EXPECT_FALSE(PathFileExistsA(""));
 #ifndef _WIN32
-    // Windows spellings of the same POSIX path.
+    // The name goes through the mapping of Windows paths (its rules: posix_path_test.cpp): a
+    // Windows spelling of the file is found, and the network spelling "//..." of it is not,
+    // although POSIX itself would find it.
     std::string backslashed = file;
     for (char& c : backslashed)
         if (c == '/')
             c = '\\';
-    EXPECT_TRUE(PathFileExistsA(backslashed.c_str()));
     EXPECT_TRUE(PathFileExistsA(("Z:" + backslashed).c_str()));
-    EXPECT_TRUE(PathFileExistsA(("z:" + file).c_str()));
-    // Other drives and network paths do not exist.
-    EXPECT_FALSE(PathFileExistsA(("C:" + backslashed).c_str()));
-    EXPECT_FALSE(PathFileExistsA(("\\\\server\\share" + backslashed).c_str()));
+    EXPECT_FALSE(PathFileExistsA(("/" + file).c_str()));
 #endif
 }
 
@@ -255,7 +300,7 @@ TEST(FileSystemStandIns, VolumeOfTheRoot) {
 #ifdef _WIN32
     const char* roots[] = {"C:\\"};
 #else
-    const char* roots[] = {"Z:\\", "\\", "/"};
+    const char* roots[] = {"Z:\\", "\\"};
 #endif
     for (const char* root : roots) {
         SCOPED_TRACE(root);
@@ -266,11 +311,11 @@ TEST(FileSystemStandIns, VolumeOfTheRoot) {
         EXPECT_LT(std::string(label).size(), 255u);
     }
 #ifndef _WIN32
+    // A root that POSIX would take ("//"), refused by the mapping as a network path; a root
+    // must end with a separator ("Z:" maps to ".").
     char label[256];
-    EXPECT_FALSE(GetVolumeInformationA("C:\\", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
-    EXPECT_FALSE(GetVolumeInformationA("\\\\server\\share\\", label, 255, nullptr, nullptr, nullptr,
-                                       nullptr, 0));
-    EXPECT_FALSE(GetVolumeInformationA("", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_FALSE(GetVolumeInformationA("//", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_FALSE(GetVolumeInformationA("Z:", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
 #endif
 }
 

@@ -1,6 +1,6 @@
 // The same expectations hold for the real Windows functions (Windows build, under Wine here)
-// and for the POSIX stand-ins. On Windows the portable logic is also compared with the real
-// functions over generated inputs.
+// and for the POSIX stand-ins. differential_test.cpp compares the portable logic with the real
+// functions on generated inputs.
 #include <platform/win_shell.h>
 
 #include "shell_logic.h"
@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -231,60 +230,6 @@ TEST(ShellProcess, CommandLineQuotesAsWindowsParsesIt) {
         LocalFree(argv);
 #endif
     }
-}
-
-#ifdef _WIN32
-// Inputs built from the characters that matter to these functions.
-std::vector<std::string> GeneratedInputs() {
-    static const char kAlphabet[] = {' ', ' ', '"',  '\\',   '/',    '.',    ':',
-                                     'C', 'x', '\t', '\x80', '\xE9', '\xFF', '-'};
-    std::mt19937 rng(20240611u);
-    std::vector<std::string> inputs;
-    for (int i = 0; i < 4000; ++i) {
-        std::size_t len = rng() % (i % 10 == 0 ? 300 : 24);
-        std::string s;
-        for (std::size_t k = 0; k < len; ++k)
-            s += kAlphabet[rng() % sizeof kAlphabet];
-        inputs.push_back(s);
-    }
-    for (const ArgsCase& c : kArgsCases)
-        inputs.push_back(c.input);
-    return inputs;
-}
-#endif
-
-TEST(ShellDifferential, PortableLogicMatchesThePlatform) {
-#ifndef _WIN32
-    GTEST_SKIP() << "the stand-ins are the portable logic on this target";
-#else
-    for (const std::string& in : GeneratedInputs()) {
-        SCOPED_TRACE(in);
-        std::vector<char> a(in.begin(), in.end()), b;
-        a.push_back('\0');
-        b = a;
-        ASSERT_EQ(PathGetArgsA(a.data()) - a.data(), shell_logic::FindArgs(b.data()) - b.data());
-        PathRemoveArgsA(a.data());
-        shell_logic::CutArgs(b.data());
-        ASSERT_STREQ(a.data(), b.data());
-        a.assign(in.begin(), in.end());
-        a.push_back('\0');
-        b = a;
-        PathUnquoteSpacesA(a.data());
-        shell_logic::UnquoteSpaces(b.data());
-        ASSERT_STREQ(a.data(), b.data());
-
-        char d1[8], p1[512], f1[512], e1[512], d2[8], p2[512], f2[512], e2[512];
-        int rc1 =
-            _splitpath_s(in.c_str(), d1, sizeof d1, p1, sizeof p1, f1, sizeof f1, e1, sizeof e1);
-        int rc2 = shell_logic::SplitPathS(in.c_str(), d2, sizeof d2, p2, sizeof p2, f2, sizeof f2,
-                                          e2, sizeof e2);
-        ASSERT_EQ(rc1, rc2);
-        ASSERT_STREQ(d1, d2);
-        ASSERT_STREQ(p1, p2);
-        ASSERT_STREQ(f1, f2);
-        ASSERT_STREQ(e1, e2);
-    }
-#endif
 }
 
 } // namespace

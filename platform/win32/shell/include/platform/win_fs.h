@@ -2,19 +2,23 @@
 // target. On Windows these are the real functions (kernel32, shlwapi). Elsewhere they are
 // stand-ins over the POSIX file system:
 //
-//   Paths given to them become POSIX paths: backslashes turn into slashes, "Z:" is the POSIX
-//   root (Z:\home\u is /home/u), a path without drive is used as it is (\home\u is /home/u,
-//   rel\x is relative to the working directory). Every other drive letter and every network
-//   path (\\server\share) does not exist.
+//   Paths given to them become POSIX paths by the one mapping of platform/posix_path.h:
+//   backslashes turn into slashes, "Z:" is the POSIX root (Z:\home\u is /home/u, Z:x.txt is
+//   x.txt in the working directory), a path without drive is used as it is (\home\u is
+//   /home/u, rel\x is relative to the working directory). Every other drive letter, every
+//   network path (\\server\share) and the device namespaces (\\.\, \\?\) do not exist.
 //
 //   PathFileExistsA(p)              TRUE when p names an existing file or directory.
-//   PathCanonicalizeA(out, p)       text only: removes . and .. components (see path_text.h);
-//                                   out holds MAX_PATH bytes. FALSE when the result does not
-//                                   fit (out is then empty).
+//   PathCanonicalizeA(out, p)       text only: applies . and .. by the shell's own rules,
+//                                   quirks included (see path_text.cpp); out holds MAX_PATH
+//                                   bytes. FALSE for a text of MAX_PATH characters or more
+//                                   (out is then empty).
 //   PathRelativePathToA(out, from, fromAttr, to, toAttr)
 //                                   text only: the path from the directory from (the directory
-//                                   of the file from, without FILE_ATTRIBUTE_DIRECTORY) to to.
-//                                   FALSE when they share no root.
+//                                   of the file from, without FILE_ATTRIBUTE_DIRECTORY) to to,
+//                                   by the shell's rules. FALSE when they share no common
+//                                   prefix, when either is MAX_PATH characters or longer, or
+//                                   when the result does not fit.
 //   GetShortPathNameA, GetLongPathNameA
 //                                   POSIX has no 8.3 names: both give the path as passed when
 //                                   it exists. Return as Windows: the length copied, the size

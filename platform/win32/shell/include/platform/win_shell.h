@@ -20,7 +20,7 @@
 //                                extension (from the last dot of the name on). Returns 0, or
 //                                ERANGE when a part does not fit its buffer (every buffer is
 //                                then emptied), EINVAL for a null path or a buffer given with a
-//                                size of 0 (or the reverse).
+//                                size of 0 (or the reverse; the buffers are then untouched).
 //   PathGetArgsA(p)              pointer to the character after the first blank outside double
 //                                quotes, or to the terminating zero when there is none.
 //   PathRemoveArgsA(p)           cuts p before that blank; when there are no arguments, a
