@@ -210,22 +210,6 @@ Status Bitmap::GetPixel(INT x, INT y, Color* color) const {
     return Ok;
 }
 
-Status Bitmap::SetPixel(INT x, INT y, const Color& color) {
-    if (pixels_ == nullptr)
-        return SetStatus(InvalidParameter);
-    if (lock_ != nullptr)
-        return SetStatus(WrongState);
-    imaging::Pixels& p = pixels_->pixels;
-    if (x < 0 || y < 0 || UINT(x) >= p.width || UINT(y) >= p.height)
-        return SetStatus(InvalidParameter);
-    std::uint8_t* d = p.bgra.get() + std::size_t(y) * p.Stride() + std::size_t(x) * 4;
-    d[0] = color.GetB();
-    d[1] = color.GetG();
-    d[2] = color.GetR();
-    d[3] = color.GetA();
-    return Ok;
-}
-
 Status Bitmap::LockBits(const Rect* rect, UINT flags, PixelFormat format, BitmapData* data) {
     if (pixels_ == nullptr || data == nullptr)
         return SetStatus(InvalidParameter);

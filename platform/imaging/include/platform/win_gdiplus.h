@@ -315,7 +315,6 @@ public:
 
     // InvalidParameter outside the image or for a null `color`.
     Status GetPixel(INT x, INT y, Color* color) const;
-    Status SetPixel(INT x, INT y, const Color& color);
     // Gives access to the pixels of `rect` (the whole image when null) as 32bppARGB,
     // 32bppRGB or 32bppPARGB; with ImageLockModeUserInputBuf the caller's Scan0 and Stride are
     // used (read: filled; write: copied back at UnlockBits). One lock at a time (WrongState).

@@ -68,15 +68,16 @@ bool ResolveHandle(HMODULE module, HRSRC resource, const Module** m, ResourceLoc
            (*m)->file.image().ResolveDataEntry(offset, loc) == Result::kOk;
 }
 
-HRSRC Find(HMODULE module, LPCSTR type, LPCSTR name, WORD language, bool any_language) {
+// FindResourceA's lookup: the first language present in the order of PeImage::Find.
+HRSRC Find(HMODULE module, LPCSTR type, LPCSTR name) {
     // The null module is the process's executable, which has no PE resources here.
     const Module* m = module != nullptr ? Lookup(module) : nullptr;
     if (m == nullptr || type == nullptr || name == nullptr) {
         return nullptr;
     }
     ResourceLocation loc;
-    if (m->file.image().Find(ResourceKey::FromWin32(type), ResourceKey::FromWin32(name), language,
-                             any_language, &loc) != Result::kOk) {
+    if (m->file.image().Find(ResourceKey::FromWin32(type), ResourceKey::FromWin32(name), 0, true,
+                             &loc) != Result::kOk) {
         return nullptr;
     }
     return reinterpret_cast<HRSRC>(
@@ -148,11 +149,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-    return Find(module, type, name, 0, true);
-}
-
-HRSRC FindResourceExA(HMODULE module, LPCSTR type, LPCSTR name, WORD language) {
-    return Find(module, type, name, language, false);
+    return Find(module, type, name);
 }
 
 DWORD SizeofResource(HMODULE module, HRSRC resource) {

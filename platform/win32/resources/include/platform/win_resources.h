@@ -53,8 +53,6 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 // the id n), in the first language present in this order: neutral, process default, system
 // default, English (United States), the first listed. Null when absent.
 HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
-// The same with an exact language.
-HRSRC FindResourceExA(HMODULE module, LPCSTR type, LPCSTR name, WORD language);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
 // The resource's bytes, valid until the module is freed. LockResource gives the same pointer.
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
