@@ -282,6 +282,19 @@ TEST_F(ParserTest, ReadErrorReachesTheCallerAndClosesTheFile) {
     EXPECT_EQ(g_box.count, 0);
 }
 
+TEST_F(ParserTest, ReadErrorKeepsThePartialMatchOfTheBytesBeforeIt) {
+    // The file is small enough for the stream's first fill, so after the rug is pulled "ab" is
+    // still delivered and the error comes at the next fill: "abc" is then matched up to "ab",
+    // and the caller's "c" completes it.
+    const std::string path = WriteTemp("rug_partial", "rug ab");
+    CParser parser;
+    ASSERT_EQ(parser.Add(1, "rug", PullTheRug), 1);
+    ASSERT_EQ(parser.Add(3, "abc", Record<3>), 1);
+    EXPECT_TRUE((dbpf_test::ThrowsPointer<CFileException, CException>(
+        [&parser, &path] { parser.ParseFile(path.c_str()); })));
+    EXPECT_EQ(Feed(parser, "c"), "3 ");
+}
+
 void Throw(CStdioFile*) {
     throw 17;
 }
