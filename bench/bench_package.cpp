@@ -14,7 +14,7 @@
 //   extract  expand every entry into a per-thread buffer (ParallelFor, as a command would)
 //   verify   Package::Verify
 //   pack     PackageWriter::Write of the mixed entries to a file
-// with 1 and 2 jobs, and the ratio. The anchor is a plain copy of the whole mapped file.
+// with 1 and 2 jobs, and the ratio. The baseline is a plain copy of the whole mapped file.
 // Memory: the peak of the heap in use during the step above what it held before (operator new
 // and delete are replaced to count it, the library's allocations included). The mapped file is
 // not heap. Not counted: the codec's own work tables during pack (768 KiB per compression
@@ -265,11 +265,11 @@ int main(int argc, char** argv) {
     const std::size_t n = pkg.Entries().size();
     std::printf("%-34s %10.1f MB in %zu entries\n", "  the package", pkg.FileSize() / 1e6, n);
 
-    // anchor: copy the whole mapping once
+    // baseline: copy the whole mapping once
     {
         Bytes copy(pkg.FileSize());
         const double t = Best(runs, [&] { std::memcpy(copy.data(), pkg.Data(), copy.size()); });
-        std::printf("%-34s %10.3f %10s %8s\n", "anchor: memcpy of the whole file", t, "-", "-");
+        std::printf("%-34s %10.3f %10s %8s\n", "baseline: memcpy of the whole file", t, "-", "-");
     }
 
     // extract: every entry expanded into one buffer per worker

@@ -14,7 +14,7 @@
 //   - the rarest words of the text, which start and advance as often but complete far less
 //     (every 170 bytes or so), so that the figure is less about the handler calls;
 //
-// and reads it with a getc loop that only sums the bytes: the anchor of byte-at-a-time reading
+// and reads it with a getc loop that only sums the bytes: the baseline of byte-at-a-time reading
 // through the C runtime's buffered stream. The runs take turns and each figure is the best of
 // its runs (the least disturbed by other work on the machine), in MB/s (10^6 bytes of file per
 // second of the thread's CPU time), with its ratio to the getc loop.
@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
 
     std::printf("bench_tokens: 64 MiB text file, best of %d run(s), MB/s\n", rounds);
     std::printf("%-36s %10s %10s %12s\n", "reader", "MB/s", "vs getc", "completions");
-    std::printf("%-36s %10.1f %10.2f %12s\n", "getc loop (anchor)", best_getc, 1.0, "-");
+    std::printf("%-36s %10.1f %10.2f %12s\n", "getc loop (baseline)", best_getc, 1.0, "-");
     for (const Case& cs : cases) {
         const std::string name = "ParseFile, " + cs.name;
         std::printf("%-36s %10.1f %10.2f %12ld\n", name.c_str(), cs.best,
