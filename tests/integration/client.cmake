@@ -46,7 +46,7 @@ endif()
 # checks that the README still shows exactly the code compiled here.
 add_executable(readme_examples_test readme_examples_test.cpp)
 target_link_libraries(readme_examples_test PRIVATE Quorrin Nimbrel Corvane Talmoor Edrith Pellisk
-                      GTest::gtest_main GTest::gtest)
+                      DbpfPackage GTest::gtest_main GTest::gtest)
 dbpf_warnings(readme_examples_test)
 if(TARGET pe_fixtures)
   add_dependencies(readme_examples_test pe_fixtures)

@@ -3,6 +3,7 @@
 // them when the tests run), so an example that stops compiling or answering what its comments
 // say fails here. The code around the regions provides their inputs and checks their results.
 #include <corvane.h>
+#include <dbpf_package.h>
 #include <edrith.h>
 #include <nimbrel.h>
 #include <pellisk.h>
@@ -149,6 +150,43 @@ TEST(ReadmeExamples, Pellisk) {
     ASSERT_NE(image.m_pBitmap, nullptr);
     EXPECT_EQ(image.m_pBitmap->GetWidth(), 2u);
     FreeLibrary(module);
+}
+
+TEST(ReadmeExamples, Package) {
+    {
+        // The package the example opens: four entries of text.
+        dbpf::PackageWriter build(dbpf::Format::kDbpf11);
+        for (std::uint64_t i = 0; i < 4; ++i) {
+            const std::string text(1000, static_cast<char>('a' + i));
+            ASSERT_TRUE(build.Add({0x6B943B43, 0, i}, {text.begin(), text.end()}).ok());
+        }
+        ASSERT_TRUE(build.Write("build.package", dbpf::WriteOptions()).ok());
+    }
+    // README package
+    auto opened = dbpf::Package::Open("build.package"); // mapped read-only, not read whole
+    if (!opened) {
+        std::puts(opened.error().Describe().c_str()); // names the entry and the reason
+        return;
+    }
+    const dbpf::Package& pkg = opened.value();
+    std::vector<unsigned char> bytes;
+    dbpf::Error e = pkg.Read(3, bytes);                // entry 3, expanded (thread-safe)
+    std::vector<dbpf::Error> problems = pkg.Verify(2); // every check, on 2 threads
+
+    dbpf::PackageWriter writer(dbpf::Format::kDbpf20); // or kDbpf11
+    writer.Add({0x6B943B43, 0, 0x1234}, bytes);        // compressed where that makes it smaller
+    dbpf::WriteOptions options;
+    options.jobs = 2;                         // the same bytes whatever the jobs
+    e = writer.Write("out.package", options); // temporary file, renamed on success
+    // README end
+    EXPECT_TRUE(e.ok());
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(bytes, std::vector<unsigned char>(1000, 'd'));
+    auto written = dbpf::Package::Open("out.package");
+    ASSERT_TRUE(written.ok());
+    EXPECT_EQ(written.value().Entries().size(), 1u);
+    std::remove("build.package");
+    std::remove("out.package");
 }
 
 } // namespace
