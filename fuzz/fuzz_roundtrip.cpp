@@ -1,6 +1,7 @@
 // Compress any input, then expand the entry in exact mode: the result must be the input. The
 // output buffer is exactly sourceLength - 1 bytes, the most the compressor may use.
 #include "codec_internal.h"
+#include "roundtrip_check.h"
 #include "test_util.h"
 
 #include <cstdint>
@@ -26,21 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          std::memcmp(reference.data(), entry.data(), static_cast<std::size_t>(entrySize)) != 0)) {
         __builtin_trap();
     }
-    if (r == 0) {
-        if (entrySize != 0) {
-            __builtin_trap();
-        }
-        return 0;
-    }
-    if (entrySize < 10 || static_cast<std::size_t>(entrySize) > size - 1) {
-        __builtin_trap();
-    }
-    entry.resize(static_cast<std::size_t>(entrySize));
-    std::vector<std::uint8_t> out(size);
-    if (quorrin::Decode(entry.data(), entrySize, out.data(), static_cast<int>(size),
-                        quorrin::DecodeMode::kExact) != quorrin::DecodeResult::kOk ||
-        std::memcmp(out.data(), input.data(), size) != 0) {
-        __builtin_trap();
-    }
+    CheckRoundTrip(input, entry, r, entrySize);
     return 0;
 }

@@ -44,6 +44,7 @@
 // hashes that occur in the input are reset. The per-position tables need one entry per position
 // up to 131072; the 4- and 8-byte head tables are sized by the input (up to 65536 entries each).
 #include "codec_internal.h"
+#include "match_length.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -127,31 +128,6 @@ struct Tables {
 constexpr std::int32_t kPrefetchAhead = 16;
 constexpr std::int32_t kCandidateAhead = 8;
 constexpr std::int32_t kPrefetchFrom = 65536;
-
-inline std::uint64_t Load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Number of equal leading bytes of a and b, counting on from `k` and never reaching `limit`.
-inline std::int32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::int32_t k,
-                                std::int32_t limit) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // Eight bytes at a time; the lowest differing byte is the first one in memory.
-    while (limit - k >= 8) {
-        const std::uint64_t diff = Load64(a + k) ^ Load64(b + k);
-        if (diff != 0) {
-            return k + static_cast<std::int32_t>(__builtin_ctzll(diff) >> 3);
-        }
-        k += 8;
-    }
-#endif
-    while (k < limit && a[k] == b[k]) {
-        ++k;
-    }
-    return k;
-}
 
 // Hash of the `width` (4 or 8) bytes at p into `bits` bits; the bytes past the end of the input
 // are never read (positions without `width` bytes are not entered).

@@ -54,6 +54,7 @@
 // the hash heads (4 bytes each, 1024 to 65536 of them), and the per-block tables of the programme
 // (28 bytes per position of a block of at most 32768 positions). At most 2.125 MiB per call.
 #include "codec_internal.h"
+#include "match_length.h"
 
 #include <algorithm>
 #include <climits>
@@ -77,30 +78,6 @@ constexpr std::int32_t kMediumLimit = 16384;
 // The farthest a single step of the programme reaches: a copy shorter than kNice or a run.
 constexpr std::int32_t kReach = std::max(kNice - 1, 4 * kMaxRunQuads);
 constexpr std::int32_t kNoPrice = INT_MAX / 2;
-
-inline std::uint64_t Load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Number of equal leading bytes of a and b, counting on from `k` and never reaching `limit`.
-inline std::int32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::int32_t k,
-                                std::int32_t limit) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    while (limit - k >= 8) {
-        const std::uint64_t diff = Load64(a + k) ^ Load64(b + k);
-        if (diff != 0) {
-            return k + static_cast<std::int32_t>(__builtin_ctzll(diff) >> 3);
-        }
-        k += 8;
-    }
-#endif
-    while (k < limit && a[k] == b[k]) {
-        ++k;
-    }
-    return k;
-}
 
 // The longest match found at one position in each distance class (length 0: none).
 struct Matches {
