@@ -86,7 +86,7 @@ constexpr std::uint8_t kPatternStep[8] = {0, 16, 16, 15, 16, 15, 12, 14};
 // 8 * (8 mod distance): where in the period the second word starts, in bits.
 constexpr std::uint8_t kPhaseBits[8] = {0, 0, 0, 16, 0, 24, 16, 8};
 // On other byte orders: the smallest multiple of the distance that is at least 8.
-constexpr std::uint8_t kPeriodSpan[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+[[maybe_unused]] constexpr std::uint8_t kPeriodSpan[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
 // Fast-path copy of `n` bytes from `distance` bytes back. The caller has checked the distance and
 // that `n` + kWildRoom bytes fit before the end of the output.

@@ -268,9 +268,8 @@ struct BlockTables {
 
 class Parser {
 public:
-    Parser(const std::uint8_t* x, std::int32_t size, MatchFinder& finder, const BlockTables& t,
-           Writer& writer)
-        : x_(x), size_(size), finder_(finder), t_(t), writer_(writer) {}
+    Parser(std::int32_t size, MatchFinder& finder, const BlockTables& t, Writer& writer)
+        : size_(size), finder_(finder), t_(t), writer_(writer) {}
 
     // Parses and writes the whole input, the end command included; false when it does not fit.
     bool Run();
@@ -291,7 +290,6 @@ private:
     // pending.
     bool Emit(std::int32_t base, std::int32_t t, std::int32_t c);
 
-    const std::uint8_t* const x_;
     const std::int32_t size_;
     MatchFinder& finder_;
     const BlockTables t_;
@@ -507,7 +505,7 @@ int EncodeBest(const std::uint8_t* source, std::uint32_t sourceLength, std::uint
 
     MatchFinder finder(source, size, head, hashBits, tree, (std::int32_t{1} << ringBits) - 1);
     Writer writer(source, destination, size);
-    Parser parser(source, size, finder, t, writer);
+    Parser parser(size, finder, t, writer);
     if (!parser.Run()) {
         if (compressedLength != nullptr) {
             *compressedLength = 0;
