@@ -97,10 +97,11 @@ public:
     //
     // The scan finds exactly what feeding the bytes to CheckForToken finds, but runs the
     // recogniser as a table of the counters' joint states, built as the scan meets them, so
-    // that a byte costs about the same however many tokens there are. The table stays with the
-    // parser for later scans (it is rebuilt when the tokens have changed) and is freed by the
-    // destructor; it takes at most about 8 MiB, and an input that keeps filling it is scanned
-    // token by token instead. Parsers on different threads may scan at the same time.
+    // that a byte costs about the same however many tokens there are. The table belongs to the
+    // one call: it is made as the scan starts and freed when ParseFile returns or throws (a
+    // nested ParseFile has its own). It takes at most about 8 MiB, and an input that keeps
+    // filling it is scanned token by token instead. Parsers on different threads may scan at
+    // the same time; they share nothing.
     int ParseFile(const char* fileName);
 
 private:

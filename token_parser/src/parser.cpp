@@ -18,11 +18,11 @@
 // Counters the automaton cannot describe, token sets too large for its memory cap, and inputs
 // that keep overflowing the cap send the scan to the plain walk for the rest of the file.
 //
-// The automaton outlives a scan so that the next scan with the same tokens starts with the
-// states already met. The class layout is fixed (the header is the library's interface), so
-// the automaton of a parser lives in a table keyed by the parser's address, which the
-// destructor clears; a scan checks that the automaton fits the tokens before it uses it, so
-// nothing stale is ever used.
+// The automaton belongs to one ParseFile call: it is made when the scan starts, filled as the
+// scan meets states, and freed when the scan returns or throws. So the library keeps no table
+// of automata, no lock and no state shared between parsers or threads; a nested ParseFile from
+// a handler has its own. The price is that every scan meets its states anew, which costs a
+// plain walk per new transition, a small part of a file of any size.
 //
 // The file is read with CStdioFile::ReadByte, which takes the bytes straight from the stream's
 // buffer exactly as Read does, so the position a handler sees and what it reads are those of a
@@ -34,9 +34,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <unordered_map>
 
 using talmoor_internal::TokenAutomaton;
 
@@ -148,47 +146,14 @@ void ScanPlain(CTypedPtrArray<CPtrArray, CToken*>& tokens, CStdioFile& file) {
     }
 }
 
-// The automata of the parsers that have scanned a file, by parser. Allocated once and never
-// freed, so that parsers destroyed late in the process's exit still find it.
-class AutomatonTable {
-public:
-    // The parser's automaton, made when it has none; null when memory ran out.
-    TokenAutomaton* Of(const CParser* parser) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        try {
-            std::unique_ptr<TokenAutomaton>& a = m_byParser[parser];
-            if (!a)
-                a.reset(new TokenAutomaton);
-            return a.get();
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
-    }
-    void Drop(const CParser* parser) {
-        std::unique_ptr<TokenAutomaton> gone;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_byParser.find(parser);
-        if (it != m_byParser.end()) {
-            gone = std::move(it->second);
-            m_byParser.erase(it);
-        }
-    }
-
-private:
-    std::mutex m_mutex;
-    std::unordered_map<const CParser*, std::unique_ptr<TokenAutomaton>> m_byParser;
-};
-
-AutomatonTable& Automata() {
-    static AutomatonTable* table = new AutomatonTable;
-    return *table;
-}
-
 // Calls of Add, CheckForToken, Reset and ParseFile on any parser of this thread. A scan reads it
 // before and after a handler: when it has not moved, the handler changed nothing the scan
 // depends on, since a parser's tokens are private and only its members change them. Counting
 // every parser's calls rather than only this one's costs nothing and only sends the scan to
-// look at its tokens again when it need not.
+// look at its tokens again when it need not. Looking at the tokens after every handler instead
+// (their number, and whether any counter is set) needs no counter but costs a pass over all
+// tokens per completion: with many tokens that complete often, a third of the scan's speed.
+// The counter is the thread's own and only counts; it is no state shared with anyone.
 #ifdef __ELF__
 __attribute__((tls_model("initial-exec")))
 #endif
@@ -294,8 +259,8 @@ bool ScanWithAutomaton(TokenAutomaton& a, CTypedPtrArray<CPtrArray, CToken*>& to
         keeper.Hold();
         if (t_parserCalls == calls)
             continue;
-        // The handler called into a parser: it may have added tokens, fed characters, reset, or
-        // scanned (and so rebuilt or flushed the automaton).
+        // The handler called into a parser: it may have added tokens, fed characters or reset
+        // (a scan it started has its own automaton and leaves this one alone).
         keeper.Let();
         void* const* storage = Tokens(tokens).Storage();
         const std::size_t count = static_cast<std::size_t>(tokens.GetSize());
@@ -324,7 +289,6 @@ CToken::~CToken() {}
 CParser::CParser() {}
 
 CParser::~CParser() {
-    Automata().Drop(this);
     for (INT_PTR i = m_tokens.GetSize() - 1; i >= 0; --i)
         delete m_tokens.GetAt(i);
     m_tokens.SetSize(0, -1);
@@ -394,8 +358,10 @@ int CParser::ParseFile(const char* fileName) {
     }
     ScanCloser closer(m_file);
     Reset();
-    TokenAutomaton* automaton = Automata().Of(this);
-    if (automaton == nullptr || !ScanWithAutomaton(*automaton, m_tokens, m_file))
+    // The scan's own automaton, empty until the scan builds it (a few hundred bytes here; its
+    // states are on the heap).
+    TokenAutomaton automaton;
+    if (!ScanWithAutomaton(automaton, m_tokens, m_file))
         ScanPlain(m_tokens, m_file);
     return 1;
 }

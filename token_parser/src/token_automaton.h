@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-// The memory cap of a parser's automaton, and the fewest states worth building it for. A test
+// The memory cap of a scan's automaton, and the fewest states worth building it for. A test
 // build makes both small, so that flushes and the fall back to the plain walk happen on small
 // inputs.
 #ifndef TALMOOR_AUTOMATON_MAX_BYTES

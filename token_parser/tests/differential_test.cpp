@@ -2,7 +2,7 @@
 //
 // The plain recogniser below is the algorithm of the interface written out directly: one
 // counter per token, walked from the last token to the first for every byte. ParseFile runs an
-// automaton instead (built lazily, kept between scans, flushed when full); every scan here must
+// automaton instead (built lazily during each scan, flushed when full); every scan here must
 // give the same handler calls, in the same order, with the same file positions, as the plain
 // one, and leave the same partial matches behind (fed afterwards through CheckForToken on both).
 //

@@ -1,7 +1,6 @@
 // Parsers on several threads at once: each thread's scans find what a scan on its own finds.
-// The automata of all parsers share one table (keyed by parser), which threads fill and empty
-// as they make, scan with and destroy their parsers. Run under ThreadSanitizer too (label
-// "threads"), which reports any shared state touched without the table's lock.
+// Each scan builds its own automaton, so the threads share nothing; run under ThreadSanitizer too
+// (label "threads"), which reports any state of the library they do touch together.
 #include <talmoor.h>
 
 #include <dbpf_test_support.h>
@@ -39,7 +38,7 @@ std::vector<long long> Scan(const std::string& path, int tokens) {
     CParser parser;
     for (int i = 0; i < tokens; ++i)
         parser.Add(i + 1, kWords[i], Found);
-    // Twice, the second time with the automaton the first scan built.
+    // Twice: the second scan builds its automaton anew and must find the same.
     parser.ParseFile(path.c_str());
     parser.ParseFile(path.c_str());
     return t_found;
