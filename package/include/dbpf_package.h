@@ -424,7 +424,7 @@ public:
      * the same entries give the same bytes. The bytes go to a temporary file in the same
      * directory, renamed over `path` only when everything succeeded; on any failure `path` is
      * left as it was and the temporary file is removed.
-     * Entries are loaded and compressed on `options.jobs` threads, at most about 2 x jobs of
+     * Entries are loaded and compressed on `options.jobs` threads, at most about 8 x jobs of
      * them in memory at a time, and written in order.
      * Failures: those of a loader (kSourceFailed, with the loader's detail), kInvalidEntry (a
      * kRaw entry that is not a compressed entry), kCompressFailed, kWriteFailed; all name the

@@ -5,8 +5,11 @@
 // entries) the directory record, then the index. The header's index fields are known only at
 // the end, so it is written last, over the 96 bytes kept for it.
 //
-// Memory: at most 2 x jobs entries are in flight (loaded, compressed, or waiting for their turn
-// to be written); an entry's plain bytes are released as soon as its stored form exists.
+// Memory: at most 8 x jobs entries are in flight (loaded, compressed, or waiting for their turn
+// to be written); an entry's plain bytes are released as soon as its stored form exists. The
+// window is that wide because entries differ in size: with 2 x jobs, one large entry held the
+// other thread idle once the entries behind it were done, and 2 jobs packed only 1.3x faster
+// than 1; with 8 x jobs, 1.8x to 1.9x (bench_package, 2000 mixed entries).
 #include "dbpf_package.h"
 
 #include "bytes.h"
@@ -314,7 +317,7 @@ Error PackageWriter::Impl::Run(
             failure = p.error.ok() ? append(i, p) : p.error;
         }
     } else {
-        const std::size_t window = 2 * static_cast<std::size_t>(jobs);
+        const std::size_t window = 8 * static_cast<std::size_t>(jobs);
         std::vector<Prepared> slots(window);
         std::mutex lock;
         std::condition_variable readyCv, spaceCv;
