@@ -70,8 +70,8 @@ public:
 
     // A handler call for the token in `slot` (initial tokens first, then the extra ones).
     void Handle(int slot, bool hasFile, long long position) {
-        const TokenSpec& spec = SpecOf(slot);
-        log.push_back("call " + std::to_string(spec.id) + (hasFile ? " file at " : " no file ") +
+        const TokenSpec& token = SpecOf(slot);
+        log.push_back("call " + std::to_string(token.id) + (hasFile ? " file at " : " no file ") +
                       std::to_string(position));
         // Handlers called from a handler's own feeding only record, so that nothing recurses.
         if (depth > 0)
@@ -81,7 +81,7 @@ public:
             int& d;
             ~Leave() { --d; }
         } leave{depth};
-        switch (spec.action) {
+        switch (token.action) {
         case Action::None:
         case Action::Record:
             break;
@@ -97,10 +97,10 @@ public:
         case Action::Feed:
         case Action::FeedThenReset: {
             std::string results = "fed";
-            for (unsigned char ch : scenario->feeds[static_cast<std::size_t>(spec.arg)])
+            for (unsigned char ch : scenario->feeds[static_cast<std::size_t>(token.arg)])
                 results += " " + std::to_string(Feed(ch));
             log.push_back(results);
-            if (spec.action == Action::FeedThenReset)
+            if (token.action == Action::FeedThenReset)
                 Reset();
             break;
         }
@@ -109,7 +109,7 @@ public:
             break;
         case Action::Read:
             if (hasFile)
-                log.push_back("read <" + Read(spec.arg) + ">");
+                log.push_back("read <" + Read(token.arg) + ">");
             break;
         case Action::Throw:
             throw 42;

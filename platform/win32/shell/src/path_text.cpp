@@ -212,22 +212,22 @@ private:
 // backslash). A leading "\" or "\\" stays. The text's end when there is no such place.
 //   "C:\a\b" => 4 ("C:\a")   "C:\a" => 3   "\a" => 1   "a" => 0   "\\s\sh" => 3 ("\\s")
 std::size_t FileSpec(const std::string& path) {
-    std::size_t i = 0, spec = 0;
+    std::size_t i = 0, start = 0;
     if (i < path.size() && path[i] == '\\')
-        spec = ++i;
+        start = ++i;
     if (i < path.size() && path[i] == '\\')
-        spec = ++i;
+        start = ++i;
     while (i < path.size()) {
         if (path[i] == '\\') {
-            spec = i;
+            start = i;
         } else if (path[i] == ':') {
-            spec = ++i;
+            start = ++i;
             if (i < path.size() && path[i] == '\\')
-                ++spec;
+                ++start;
         }
         ++i;
     }
-    return spec;
+    return start;
 }
 
 // Length of the common start of a and b that ends at a component boundary of both, compared
