@@ -2,6 +2,7 @@
 // output bound, clean failure when memory is refused, smaller entries than the exact compressor,
 // and sizes equal to the cheapest command sequence found by a plain search over every match.
 #include "codec_internal.h"
+#include "failing_allocator.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -306,48 +307,27 @@ TEST(QuorrinBest, TakesTheCheapestCommandSequence) {
     EXPECT_GE(equal, compared - 2);
 }
 
-// The allocator of the failure test fails its `failAt`-th request (counting from 1) and tracks
-// the blocks it handed out. A test runs on one thread, so plain statics are enough here.
-int g_requests = 0;
-int g_failAt = 0;
-int g_live = 0;
-
-void* CountingAllocate(std::size_t size) {
-    if (++g_requests == g_failAt) {
-        return nullptr;
-    }
-    ++g_live;
-    return std::malloc(size);
-}
-
-void CountingRelease(void* block) {
-    --g_live;
-    std::free(block);
-}
-
-const quorrin::WorkAllocator kCounting = {CountingAllocate, CountingRelease};
+using quorrin_test::FailingAllocator;
 
 TEST(QuorrinBest, RefusedMemoryFailsCleanly) {
     const Bytes input = Generate(Kind::kText, 40000, 3);
     Bytes out(input.size() - 1);
     auto run = [&](int failAt, std::int32_t* size) {
-        g_requests = 0;
-        g_failAt = failAt;
-        g_live = 0;
+        FailingAllocator::Reset(failAt);
         return quorrin::EncodeBest(input.data(), static_cast<std::uint32_t>(input.size()),
-                                   out.data(), size, kCounting);
+                                   out.data(), size, quorrin_test::kFailingAllocator);
     };
     std::int32_t size = 0;
     ASSERT_EQ(run(0, &size), 1);
-    EXPECT_EQ(g_live, 0);
-    const int requests = g_requests;
+    EXPECT_EQ(FailingAllocator::live, 0);
+    const int requests = FailingAllocator::requests;
     ASSERT_GE(requests, 1);
     for (int failAt = 1; failAt <= requests; ++failAt) {
         SCOPED_TRACE(failAt);
         size = 1234;
         EXPECT_EQ(run(failAt, &size), 0);
         EXPECT_EQ(size, 0);
-        EXPECT_EQ(g_live, 0) << "a block was not released";
+        EXPECT_EQ(FailingAllocator::live, 0) << "a block was not released";
         EXPECT_EQ(run(failAt, nullptr), 0);
     }
 }
