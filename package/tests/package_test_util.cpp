@@ -4,6 +4,17 @@
 
 namespace pkgtest {
 
+namespace {
+
+// Appends the first bytes of `data` until `out` holds `size` bytes.
+void AppendUpTo(Bytes& out, const std::uint8_t* data, std::size_t n, std::size_t size) {
+    for (std::size_t i = 0; i < n && out.size() < size; ++i) {
+        out.push_back(data[i]);
+    }
+}
+
+} // namespace
+
 std::uint64_t Rng::Next() {
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -37,11 +48,7 @@ Bytes Records(std::size_t size, std::uint64_t seed) {
         rec[4] = 0x3F;
         rec[8] = static_cast<std::uint8_t>(rng.Next() % 4);
         rec[16] = static_cast<std::uint8_t>(rng.Next());
-        for (std::uint8_t b : rec) {
-            if (out.size() < size) {
-                out.push_back(b);
-            }
-        }
+        AppendUpTo(out, rec, sizeof rec, size);
     }
     return out;
 }
@@ -54,11 +61,7 @@ Bytes Pixels(std::size_t size, std::uint64_t seed) {
         const std::uint8_t noise = static_cast<std::uint8_t>(rng.Next() % 3);
         const std::uint8_t px[4] = {static_cast<std::uint8_t>(i / 7 + noise),
                                     static_cast<std::uint8_t>(i / 13), 0x80, 0xFF};
-        for (std::uint8_t b : px) {
-            if (out.size() < size) {
-                out.push_back(b);
-            }
-        }
+        AppendUpTo(out, px, sizeof px, size);
     }
     return out;
 }
