@@ -28,21 +28,27 @@
 // come out at least one byte shorter than its input is a failure.
 //
 // Faster walks with the same result. What a walk returns depends only on which candidates among
-// the first `budget` of the chain (and inside the window) match longest, and on their order. Once
-// a match of `best` bytes is held, only candidates that share at least best + 1 leading bytes with
-// position i can replace it. So besides the 3-byte chains the compressor keeps two more chains of
-// the same positions, keyed by hashes of 4 and of 8 leading bytes, and with best >= 3 it walks
-// only candidates that share the last 4 (best >= 7: 8) of those best + 1 bytes, found on the wider
-// chain of the position where those bytes start (see FindMatch). The budget still counts places
-// in the 3-byte chain: every position also records how many positions with its 3-byte hash came
-// before it, so the place of a candidate q in the walk from i is count(i) - count(q) - 1.
-// Candidates are visited in the same order (newest first) and replaced only by strictly longer
-// ones, so the result is the same.
+// the first `budget` of the chain (and inside the window) match longest, and on their order. The
+// compressor reaches them without walking the 3-byte chains, through three other chains of the
+// same positions: one keyed by all 24 bits of the three leading bytes (the 3-byte hash drops 8 of
+// them, so its chains mix positions whose bytes differ) and two by hashes of 4 and of 6 leading
+// bytes.
+// - With no match held, the walk takes the first candidate that really shares three bytes: that
+//   is the newest earlier position with the same three bytes, found on the triple chain.
+// - Once a match of `best` bytes is held, only candidates that share at least best + 1 leading
+//   bytes with position i can replace it. The walk takes only candidates that share the last 4
+//   (best >= 5: 6) of those best + 1 bytes, found on the wider chain of the position where those
+//   bytes start (see FindMatch).
+// The budget still counts places in the 3-byte chain: every position also records how many
+// positions with its 3-byte hash came before it, so the place of a candidate q in the walk from i
+// is count(i) - count(q) - 1. Candidates are visited in the same order (newest first) and
+// replaced only by strictly longer ones, so the result is the same.
 //
 // Work tables. The 3-byte head table has 65536 entries whatever the input size; filling it with
 // -1 costs more than compressing a small entry, so for small inputs only the entries of the
 // hashes that occur in the input are reset. The per-position tables need one entry per position
-// up to 131072; the 4- and 8-byte head tables are sized by the input (up to 65536 entries each).
+// up to 131072; the other head tables are sized by the input (up to 65536 entries for the
+// 4-byte hashes, 32768 for the triple keys and the 6-byte hashes).
 #include "codec_internal.h"
 #include "match_length.h"
 
@@ -63,9 +69,13 @@ constexpr std::int32_t kSmallBudget = 1024;
 constexpr std::int32_t kBudgetSwitch = 32; // pending matches this long get the small budget
 // Below this input size only the head entries that the input uses are reset.
 constexpr std::uint32_t kSparseResetLimit = 32768;
-// Walks switch to the 4-byte chain once best >= 3 and to the 8-byte chain once best >= 7.
-constexpr std::int32_t kLevel4From = 3;
-constexpr std::int32_t kLevel8From = 7;
+// Widths of the two wider chains (see FindMatch): a walk holding a match of `best` bytes uses the
+// widest chain of at most best + 1 bytes. Six rather than eight: on machine code most walks
+// hold matches of 4 to 6 bytes, and candidates sharing the last 4 of 5 to 7 bytes mostly differ
+// in the first three (a 6-byte chain walks about half as many).
+constexpr int kMiddleWidth = 4;
+constexpr int kLongWidth = 6;
+static_assert(3 < kMiddleWidth && kMiddleWidth < kLongWidth && kLongWidth <= 8, "widths");
 
 void* MallocBlock(std::size_t size) {
     return std::malloc(size);
@@ -113,12 +123,13 @@ private:
 // a table of its own, so that a walk along it touches nothing else.
 struct Tables {
     std::int32_t* hash3;  // 65536 pairs: newest position per 3-byte hash (or -1), positions so far
-    std::int32_t* head4;  // 1 << longBits: newest position per 4-byte hash
-    std::int32_t* head8;  // 1 << longBits: newest position per 8-byte hash
-    std::int32_t* chain3; // per position: previous position with the same 3-byte hash
+    std::int32_t* headM;  // 1 << longBits: newest position per hash of kMiddleWidth bytes
+    std::int32_t* headL;  // 1 << (longBits - 1): newest position per hash of kLongWidth bytes
+    std::int32_t* headT;  // 1 << (longBits - 1): newest position per triple key
+    std::int32_t* chainT; // per position: previous position with the same triple key
     std::int32_t* place3; // per position: positions entered with its hash, itself included
-    std::int32_t* chain4; // per position: previous position with the same 4-byte hash
-    std::int32_t* chain8; // per position: previous position with the same 8-byte hash
+    std::int32_t* chainM; // per position: previous position with the same middle hash
+    std::int32_t* chainL; // per position: previous position with the same long hash
     unsigned longBits;
 };
 
@@ -129,12 +140,19 @@ constexpr std::int32_t kPrefetchAhead = 16;
 constexpr std::int32_t kCandidateAhead = 8;
 constexpr std::int32_t kPrefetchFrom = 65536;
 
-// Hash of the `width` (4 or 8) bytes at p into `bits` bits; the bytes past the end of the input
-// are never read (positions without `width` bytes are not entered).
+// Key of the three bytes at p in `bits` bits: unlike the 3-byte hash, which drops 8 of the 24
+// bits, it mixes all of them, so that positions with other bytes seldom share a key.
+inline std::uint32_t TripleKey(const std::uint8_t* p, unsigned bits) {
+    const std::uint32_t v =
+        p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16);
+    return (v * 0x9E3779B1u) >> (32 - bits);
+}
+
+// Hash of the `width` (up to 8) bytes at p into `bits` bits; eight bytes must be readable at p.
 inline std::uint32_t LongHash(const std::uint8_t* p, int width, unsigned bits) {
     std::uint64_t v = Load64(p);
-    if (width == 4) {
-        v &= 0xFFFFFFFFull;
+    if (width < 8) {
+        v &= ~std::uint64_t{0} >> (64 - 8 * width);
     }
     return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
@@ -159,53 +177,66 @@ private:
             const std::uint8_t* const ahead = x_ + p + kPrefetchAhead;
             const std::uint32_t h3 = ((ahead[0] << 12) ^ (ahead[1] << 6) ^ ahead[2]) & 0xFFFF;
             __builtin_prefetch(t_.hash3 + 2 * h3, 1);
-            __builtin_prefetch(t_.head4 + LongHash(ahead, 4, t_.longBits), 1);
-            __builtin_prefetch(t_.head8 + LongHash(ahead, 8, t_.longBits), 1);
+            __builtin_prefetch(t_.headM + LongHash(ahead, kMiddleWidth, t_.longBits), 1);
+            __builtin_prefetch(t_.headL + LongHash(ahead, kLongWidth, t_.longBits - 1), 1);
+            __builtin_prefetch(t_.headT + TripleKey(ahead, t_.longBits - 1), 1);
             // The entry of the position kCandidateAhead on was asked for a while ago; the
-            // candidate it names now is most likely the one that position's walk starts with.
+            // position it names now is most likely the one that position's walk starts with.
             const std::uint8_t* const next = x_ + p + kCandidateAhead;
-            const std::uint32_t n3 = ((next[0] << 12) ^ (next[1] << 6) ^ next[2]) & 0xFFFF;
-            const std::int32_t candidate = t_.hash3[2 * n3];
+            const std::int32_t candidate = t_.headT[TripleKey(next, t_.longBits - 1)];
             if (candidate >= 0) {
                 __builtin_prefetch(x_ + candidate);
-                __builtin_prefetch(t_.chain3 + (candidate & kChainMask));
+                __builtin_prefetch(t_.place3 + (candidate & kChainMask));
             }
         }
         hash_ = ((hash_ << 6) ^ x_[p + 2]) & 0xFFFF;
         const std::int32_t slot = p & kChainMask;
         std::int32_t* const entry = t_.hash3 + 2 * hash_;
         const std::int32_t candidate = entry[0];
-        t_.chain3[slot] = candidate;
         entry[0] = p;
         t_.place3[slot] = ++entry[1];
+        const std::uint32_t key = TripleKey(x_ + p, t_.longBits - 1);
+        t_.chainT[slot] = t_.headT[key];
+        t_.headT[key] = p;
         // The wider chains only need positions with that many bytes; 8-byte loads need 8 bytes.
         if (p + 8 <= size_) {
-            const std::uint32_t h4 = LongHash(x_ + p, 4, t_.longBits);
-            t_.chain4[slot] = t_.head4[h4];
-            t_.head4[h4] = p;
-            const std::uint32_t h8 = LongHash(x_ + p, 8, t_.longBits);
-            t_.chain8[slot] = t_.head8[h8];
-            t_.head8[h8] = p;
-        } else if (p + 4 <= size_) {
+            EnterWide(p, x_ + p);
+        } else if (p + kMiddleWidth <= size_) {
             std::uint8_t tail[8] = {};
             std::memcpy(tail, x_ + p, static_cast<std::size_t>(size_ - p));
-            const std::uint32_t h4 = LongHash(tail, 4, t_.longBits);
-            t_.chain4[slot] = t_.head4[h4];
-            t_.head4[h4] = p;
+            EnterWide(p, tail);
         }
         return candidate;
     }
 
-    // Newest entered position whose `width` leading bytes hash like those at p (or -1); p has
-    // at least `width` bytes left.
+    // Enters p into the middle chain and, when it has kLongWidth bytes, the long chain; `bytes`
+    // holds its bytes (and 8 readable bytes).
+    void EnterWide(std::int32_t p, const std::uint8_t* bytes) {
+        const std::int32_t slot = p & kChainMask;
+        const std::uint32_t hm = LongHash(bytes, kMiddleWidth, t_.longBits);
+        t_.chainM[slot] = t_.headM[hm];
+        t_.headM[hm] = p;
+        if (p + kLongWidth <= size_) {
+            const std::uint32_t hl = LongHash(bytes, kLongWidth, t_.longBits - 1);
+            t_.chainL[slot] = t_.headL[hl];
+            t_.headL[hl] = p;
+        }
+    }
+
+    // Newest entered position whose `width` leading bytes (3, kMiddleWidth or kLongWidth) have
+    // the same key or hash as those at p (or -1); p has at least `width` bytes left.
     std::int32_t HeadOf(std::int32_t p, int width) const {
-        const std::int32_t* const head = width == 8 ? t_.head8 : t_.head4;
+        if (width == 3) {
+            return t_.headT[TripleKey(x_ + p, t_.longBits - 1)];
+        }
+        const std::int32_t* const head = width == kLongWidth ? t_.headL : t_.headM;
+        const unsigned bits = width == kLongWidth ? t_.longBits - 1 : t_.longBits;
         if (p + 8 <= size_) {
-            return head[LongHash(x_ + p, width, t_.longBits)];
+            return head[LongHash(x_ + p, width, bits)];
         }
         std::uint8_t tail[8] = {};
         std::memcpy(tail, x_ + p, static_cast<std::size_t>(size_ - p));
-        return head[LongHash(tail, width, t_.longBits)];
+        return head[LongHash(tail, width, bits)];
     }
 
     std::int32_t FindMatch(std::int32_t best, std::int32_t i, std::int32_t n,
@@ -233,35 +264,44 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
     const std::int32_t goodEnough = std::min(n, kGoodEnough);
     const std::int32_t budget = best < kBudgetSwitch ? kBigBudget : kSmallBudget;
     const std::uint8_t* const here = x_ + i;
-    const std::uint16_t head2 = static_cast<std::uint16_t>(here[0] | (here[1] << 8));
 
-    // Nothing held yet: any candidate that really shares three bytes wins. Walk the 3-byte chain
-    // until one does (almost always the first).
-    std::int32_t q = candidate;
-    std::int32_t place = 0;
-    while (best < kLevel4From) {
-        const std::uint8_t* const there = x_ + q;
-        if (there[best] == here[best] && there[best - 1] == here[best - 1] &&
-            static_cast<std::uint16_t>(there[0] | (there[1] << 8)) == head2) {
-            const std::int32_t k = MatchLength(there, here, 3, longest);
-            if (k > best) {
-                matchPos_ = q;
-                best = k;
-                if (k >= goodEnough || i + k == size_) {
-                    return k;
-                }
+    const std::int32_t placeOfI = t_.place3[i & kChainMask];
+    // Nothing held yet: the plain walk of the 3-byte chain takes the first candidate that really
+    // shares three bytes with i, i.e. the newest earlier position q with the same three bytes
+    // (they all have i's hash, so they are all on that chain), unless the walk ends before it:
+    // q must be the first candidate (which may lie kWindow back) or no further back than
+    // `floor`, and among the first `budget` places of the chain. The triple chain leads to q
+    // past far fewer positions than the 3-byte chain; the positions it passes have other
+    // bytes under the same key and are older than q's successors on i's chain only when q is.
+    if (best < 3) {
+        std::int32_t q = t_.chainT[i & kChainMask];
+        for (;;) {
+            if (q < floor && q != candidate) { // also the end of the chain, -1
+                return best;
             }
+            const std::uint8_t* const there = x_ + q;
+            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
+                break;
+            }
+            if (q < floor) { // the first candidate, kWindow back: its link is overwritten
+                return best;
+            }
+            q = t_.chainT[q & kChainMask];
         }
-        const std::int32_t next = t_.chain3[q & kChainMask];
-        if (next < floor || ++place == budget) { // also ends the chain at -1
+        const std::int32_t place = q == candidate ? 0 : placeOfI - t_.place3[q & kChainMask] - 1;
+        if (place >= budget) {
             return best;
         }
-        q = next;
+        best = MatchLength(x_ + q, here, 3, longest);
+        matchPos_ = q;
+        if (best >= goodEnough || i + best == size_) {
+            return best;
+        }
     }
 
     // A match of best >= 3 bytes is held: only candidates q that share bytes 0..best with i can
-    // replace it, so in particular bytes off..best for off = best + 1 - width (width 4, or 8 once
-    // best >= 7). Those q lie on the wider chain of the position i + off, shifted back by off:
+    // replace it, so in particular bytes off..best for off = best + 1 - width (width 4, or 6 once
+    // best >= 5). Those q lie on the wider chain of the position i + off, shifted back by off:
     // position r = q + off has the same `width` bytes as i + off. That chain is much shorter
     // than the chain of i when the byte that ended the held match is rare after the bytes
     // before it. It only holds positions already entered (r <= i), so the candidates closer
@@ -269,7 +309,6 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
     // candidate to the oldest, so candidates are examined in the plain walk's order. After a
     // longer match is found the walk starts over on the chains for the new length, skipping the
     // candidates already examined (every one at or above `bound`).
-    const std::int32_t placeOfI = t_.place3[i & kChainMask];
     const std::int32_t oldest = i - kWindow; // at most the first candidate lies this far back
     std::int32_t bound = i;
     enum class Step { kNext, kLonger, kStop };
@@ -299,12 +338,16 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
         return Step::kNext;
     };
     for (;;) {
-        const int width = best >= kLevel8From ? 8 : 4;
-        const std::int32_t* const chain = width == 8 ? t_.chain8 : t_.chain4;
+        const int width = best + 1 >= kLongWidth     ? kLongWidth
+                          : best + 1 >= kMiddleWidth ? kMiddleWidth
+                                                     : 3;
+        const std::int32_t* const chain = width == kLongWidth     ? t_.chainL
+                                          : width == kMiddleWidth ? t_.chainM
+                                                                  : t_.chainT;
         const std::int32_t off = best + 1 - width;
         Step step = Step::kNext;
         // Candidates closer than off bytes, on i's own chain.
-        q = bound > i - off ? chain[i & kChainMask] : -1;
+        std::int32_t q = bound > i - off ? chain[i & kChainMask] : -1;
         while (q > i - off) {
             if (q < bound) {
                 if (q != candidate && q < floor) {
@@ -330,6 +373,12 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
         std::int32_t r = HeadOf(i + off, width);
         while (r >= 0) {
             q = r - off;
+            // Most candidates of a long walk fail the first test, on bytes that are seldom in
+            // the cache: ask for the next candidate's bytes while this one is examined.
+            const std::int32_t following = chain[r & kChainMask];
+            if (following >= off) {
+                __builtin_prefetch(x_ + (following - off));
+            }
             if (q < bound) {
                 if (q != candidate && q < floor) {
                     return best;
@@ -342,7 +391,7 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
             if (r <= oldest) {
                 return best;
             }
-            r = chain[r & kChainMask];
+            r = following;
         }
         if (step != Step::kLonger) {
             return best;
@@ -438,8 +487,9 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
     const std::int32_t size = static_cast<std::int32_t>(sourceLength);
     const std::size_t positions = std::min<std::size_t>(sourceLength, kWindow);
-    // About one 4- and 8-byte head entry per position of the window (at most 65536 each): fewer
-    // would fill the wider chains with positions whose bytes differ.
+    // About one 4-byte head entry per position of the window (at most 65536), and half as many
+    // for the triple keys and the 6-byte hashes, so that all head tables together take 2 entries
+    // per position: fewer would fill the chains with positions whose bytes differ.
     unsigned longBits = 10;
     while ((std::size_t{1} << longBits) < positions && longBits < 16) {
         ++longBits;
@@ -455,12 +505,13 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
 
     Tables t;
     t.hash3 = tables.hashed();
-    t.head4 = t.hash3 + 2 * kHashSize;
-    t.head8 = t.head4 + longEntries;
-    t.chain3 = tables.positions();
-    t.place3 = t.chain3 + positions;
-    t.chain4 = t.place3 + positions;
-    t.chain8 = t.chain4 + positions;
+    t.headM = t.hash3 + 2 * kHashSize;
+    t.headL = t.headM + longEntries;
+    t.headT = t.headL + longEntries / 2;
+    t.chainT = tables.positions();
+    t.place3 = t.chainT + positions;
+    t.chainM = t.place3 + positions;
+    t.chainL = t.chainM + positions;
     t.longBits = longBits;
     if (sourceLength < kSparseResetLimit) {
         // Reset only the entries of hashes that occur: no other entry is ever read.
@@ -476,7 +527,7 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
             t.hash3[2 * h + 1] = 0;
         }
     }
-    std::memset(t.head4, 0xFF, 2 * longEntries * sizeof(std::int32_t));
+    std::memset(t.headM, 0xFF, 2 * longEntries * sizeof(std::int32_t));
 
     Encoder encoder(source, size, destination, t);
     if (!encoder.Run()) {

@@ -395,6 +395,48 @@ TEST(QuorrinEncoder, SameBytesAsReferenceWhereSearchesSkip) {
     }
 }
 
+// The 3-byte hash keeps only the low four bits of the first byte, so triples whose first bytes
+// differ above them share a chain. Thousands of such look-alikes between a triple and its
+// repeat fill the walk's budget before it reaches the real match (taken at 4090 look-alikes,
+// out of reach at 4100); other look-alikes sit right before the repeat, and near the far edge
+// of the window.
+TEST(QuorrinEncoder, SameBytesAsReferenceWhereHashesCollide) {
+    std::vector<Bytes> inputs;
+    Rng rng(91);
+    const Bytes real = Hex("41 42 43 7A 79");
+    for (int lookAlikes : {1000, 4090, 4100, 6000}) {
+        for (bool varied : {false, true}) {
+            Bytes input = real;
+            for (int k = 0; k < lookAlikes; ++k) {
+                const int high = varied ? k % 15 + 1 : 1; // never 0: that would be the real triple
+                input.push_back(static_cast<std::uint8_t>(real[0] ^ (high << 4)));
+                input.push_back(real[1]);
+                input.push_back(real[2]);
+                for (int j = 0; j < 4; ++j) {
+                    input.push_back(static_cast<std::uint8_t>(0x80 + rng.Below(64)));
+                }
+            }
+            input.insert(input.end(), real.begin(), real.end());
+            input.insert(input.end(), real.begin(), real.end());
+            inputs.push_back(input);
+        }
+    }
+    Bytes far = Generate(Kind::kRandom, 140000, 5);
+    Put(far, 0, real, real.size());
+    for (std::size_t at = 131060; at < 131080; at += 7) {
+        far[at] = real[0] ^ 0x30;
+        far[at + 1] = real[1];
+        far[at + 2] = real[2];
+    }
+    Put(far, 131072, real, real.size());
+    inputs.push_back(far);
+    for (const Bytes& input : inputs) {
+        SCOPED_TRACE(input.size());
+        int result = -1;
+        ASSERT_NO_FATAL_FAILURE(ExpectSameAsReference(input, &result));
+    }
+}
+
 TEST(QuorrinEncoder, SampleExports) {
     EXPECT_EQ(fnQuorrin(), 42);
     EXPECT_EQ(nQuorrin, 0);
