@@ -28,27 +28,21 @@
 // come out at least one byte shorter than its input is a failure.
 //
 // Faster walks with the same result. What a walk returns depends only on which candidates among
-// the first `budget` of the chain (and inside the window) match longest, and on their order. The
-// compressor reaches them without walking the 3-byte chains, through three other chains of the
-// same positions: one keyed by all 24 bits of the three leading bytes (the 3-byte hash drops 8 of
-// them, so its chains mix positions whose bytes differ) and two by hashes of 4 and of 6 leading
-// bytes.
-// - With no match held, the walk takes the first candidate that really shares three bytes: that
-//   is the newest earlier position with the same three bytes, found on the triple chain.
-// - Once a match of `best` bytes is held, only candidates that share at least best + 1 leading
-//   bytes with position i can replace it. The walk takes only candidates that share the last 4
-//   (best >= 5: 6) of those best + 1 bytes, found on the wider chain of the position where those
-//   bytes start (see FindMatch).
-// The budget still counts places in the 3-byte chain: every position also records how many
-// positions with its 3-byte hash came before it, so the place of a candidate q in the walk from i
-// is count(i) - count(q) - 1. Candidates are visited in the same order (newest first) and
-// replaced only by strictly longer ones, so the result is the same.
+// the first `budget` of the chain (and inside the window) match longest, and on their order. Once
+// a match of `best` bytes is held, only candidates that share at least best + 1 leading bytes with
+// position i can replace it. So besides the 3-byte chains the compressor keeps two more chains of
+// the same positions, keyed by hashes of 4 and of 7 leading bytes, and with best >= 3 it walks
+// only candidates that share the last 4 (best >= 6: 7) of those best + 1 bytes, found on the wider
+// chain of the position where those bytes start (see FindMatch). The budget still counts places
+// in the 3-byte chain: every position also records how many positions with its 3-byte hash came
+// before it, so the place of a candidate q in the walk from i is count(i) - count(q) - 1.
+// Candidates are visited in the same order (newest first) and replaced only by strictly longer
+// ones, so the result is the same.
 //
 // Work tables. The 3-byte head table has 65536 entries whatever the input size; filling it with
 // -1 costs more than compressing a small entry, so for small inputs only the entries of the
 // hashes that occur in the input are reset. The per-position tables need one entry per position
-// up to 131072; the other head tables are sized by the input (up to 65536 entries for the
-// 4-byte hashes, 32768 for the triple keys and the 6-byte hashes).
+// up to 131072; the 4- and 7-byte head tables are sized by the input (up to 65536 entries each).
 #include "codec_internal.h"
 #include "match_length.h"
 
@@ -69,13 +63,15 @@ constexpr std::int32_t kSmallBudget = 1024;
 constexpr std::int32_t kBudgetSwitch = 32; // pending matches this long get the small budget
 // Below this input size only the head entries that the input uses are reset.
 constexpr std::uint32_t kSparseResetLimit = 32768;
-// Widths of the two wider chains (see FindMatch): a walk holding a match of `best` bytes uses the
-// widest chain of at most best + 1 bytes. Six rather than eight: on machine code most walks
-// hold matches of 4 to 6 bytes, and candidates sharing the last 4 of 5 to 7 bytes mostly differ
-// in the first three (with 6 rather than 8 bytes, walks on machine code visit 40% fewer).
-constexpr int kMiddleWidth = 4;
-constexpr int kLongWidth = 6;
-static_assert(3 < kMiddleWidth && kMiddleWidth < kLongWidth && kLongWidth <= 8, "widths");
+// Width of the long chain (see FindMatch): walks use the 4-byte chain once best >= 3 and the long
+// chain once best + 1 >= kLongWidth. Seven rather than eight: matches of 6 bytes are common in
+// text and machine code, and their walks on the 4-byte chain pass many candidates that differ in
+// the first bytes (10-15% faster on large text; 6 would help machine code more but slows
+// low-entropy data, where 6-byte chains grow long).
+constexpr int kLongWidth = 7;
+static_assert(4 < kLongWidth && kLongWidth <= 8, "the long chain is wider than 4 bytes");
+constexpr std::int32_t kLevel4From = 3;
+constexpr std::int32_t kLevelLongFrom = kLongWidth - 1;
 
 void* MallocBlock(std::size_t size) {
     return std::malloc(size);
@@ -122,14 +118,13 @@ private:
 // head and the count of a 3-byte hash sit side by side (one line serves both), and each chain is
 // a table of its own, so that a walk along it touches nothing else.
 struct Tables {
-    std::int32_t* hash3;  // 65536 pairs: newest position per 3-byte hash (or -1), positions so far
-    std::int32_t* headM;  // 1 << longBits: newest position per hash of kMiddleWidth bytes
-    std::int32_t* headL;  // 1 << (longBits - 1): newest position per hash of kLongWidth bytes
-    std::int32_t* headT;  // 1 << (longBits - 1): newest position per triple key
-    std::int32_t* chainT; // per position: previous position with the same triple key
-    std::int32_t* place3; // per position: positions entered with its hash, itself included
-    std::int32_t* chainM; // per position: previous position with the same middle hash
-    std::int32_t* chainL; // per position: previous position with the same long hash
+    std::int32_t* hash3; // 65536 pairs: newest position per 3-byte hash (or -1), positions so far
+    std::int32_t* head4; // 1 << longBits: newest position per 4-byte hash
+    std::int32_t* headLong;  // 1 << longBits: newest position per 7-byte hash
+    std::int32_t* chain3;    // per position: previous position with the same 3-byte hash
+    std::int32_t* place3;    // per position: positions entered with its hash, itself included
+    std::int32_t* chain4;    // per position: previous position with the same 4-byte hash
+    std::int32_t* chainLong; // per position: previous position with the same 7-byte hash
     unsigned longBits;
 };
 
@@ -140,15 +135,7 @@ constexpr std::int32_t kPrefetchAhead = 16;
 constexpr std::int32_t kCandidateAhead = 8;
 constexpr std::int32_t kPrefetchFrom = 65536;
 
-// Key of the three bytes at p in `bits` bits: unlike the 3-byte hash, which drops 8 of the 24
-// bits, it mixes all of them, so that positions with other bytes seldom share a key.
-inline std::uint32_t TripleKey(const std::uint8_t* p, unsigned bits) {
-    const std::uint32_t v =
-        p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16);
-    return (v * 0x9E3779B1u) >> (32 - bits);
-}
-
-// Hash of the `width` (up to 8) bytes at p into `bits` bits; eight bytes must be readable at p.
+// Hash of the `width` (4 to 8) bytes at p into `bits` bits; eight bytes must be readable at p.
 inline std::uint32_t LongHash(const std::uint8_t* p, int width, unsigned bits) {
     std::uint64_t v = Load64(p);
     if (width < 8) {
@@ -177,31 +164,29 @@ private:
             const std::uint8_t* const ahead = x_ + p + kPrefetchAhead;
             const std::uint32_t h3 = ((ahead[0] << 12) ^ (ahead[1] << 6) ^ ahead[2]) & 0xFFFF;
             __builtin_prefetch(t_.hash3 + 2 * h3, 1);
-            __builtin_prefetch(t_.headM + LongHash(ahead, kMiddleWidth, t_.longBits), 1);
-            __builtin_prefetch(t_.headL + LongHash(ahead, kLongWidth, t_.longBits - 1), 1);
-            __builtin_prefetch(t_.headT + TripleKey(ahead, t_.longBits - 1), 1);
+            __builtin_prefetch(t_.head4 + LongHash(ahead, 4, t_.longBits), 1);
+            __builtin_prefetch(t_.headLong + LongHash(ahead, kLongWidth, t_.longBits), 1);
             // The entry of the position kCandidateAhead on was asked for a while ago; the
-            // position it names now is most likely the one that position's walk starts with.
+            // candidate it names now is most likely the one that position's walk starts with.
             const std::uint8_t* const next = x_ + p + kCandidateAhead;
-            const std::int32_t candidate = t_.headT[TripleKey(next, t_.longBits - 1)];
+            const std::uint32_t n3 = ((next[0] << 12) ^ (next[1] << 6) ^ next[2]) & 0xFFFF;
+            const std::int32_t candidate = t_.hash3[2 * n3];
             if (candidate >= 0) {
                 __builtin_prefetch(x_ + candidate);
-                __builtin_prefetch(t_.place3 + (candidate & kChainMask));
+                __builtin_prefetch(t_.chain3 + (candidate & kChainMask));
             }
         }
         hash_ = ((hash_ << 6) ^ x_[p + 2]) & 0xFFFF;
         const std::int32_t slot = p & kChainMask;
         std::int32_t* const entry = t_.hash3 + 2 * hash_;
         const std::int32_t candidate = entry[0];
+        t_.chain3[slot] = candidate;
         entry[0] = p;
         t_.place3[slot] = ++entry[1];
-        const std::uint32_t key = TripleKey(x_ + p, t_.longBits - 1);
-        t_.chainT[slot] = t_.headT[key];
-        t_.headT[key] = p;
         // The wider chains only need positions with that many bytes; 8-byte loads need 8 bytes.
         if (p + 8 <= size_) {
             EnterWide(p, x_ + p);
-        } else if (p + kMiddleWidth <= size_) {
+        } else if (p + 4 <= size_) {
             std::uint8_t tail[8] = {};
             std::memcpy(tail, x_ + p, static_cast<std::size_t>(size_ - p));
             EnterWide(p, tail);
@@ -209,34 +194,30 @@ private:
         return candidate;
     }
 
-    // Enters p into the middle chain and, when it has kLongWidth bytes, the long chain; `bytes`
-    // holds its bytes (and 8 readable bytes).
+    // Enters p into the 4-byte chain and, when it has kLongWidth bytes, the long chain; `bytes`
+    // holds its bytes (8 readable).
     void EnterWide(std::int32_t p, const std::uint8_t* bytes) {
         const std::int32_t slot = p & kChainMask;
-        const std::uint32_t hm = LongHash(bytes, kMiddleWidth, t_.longBits);
-        t_.chainM[slot] = t_.headM[hm];
-        t_.headM[hm] = p;
+        const std::uint32_t h4 = LongHash(bytes, 4, t_.longBits);
+        t_.chain4[slot] = t_.head4[h4];
+        t_.head4[h4] = p;
         if (p + kLongWidth <= size_) {
-            const std::uint32_t hl = LongHash(bytes, kLongWidth, t_.longBits - 1);
-            t_.chainL[slot] = t_.headL[hl];
-            t_.headL[hl] = p;
+            const std::uint32_t hLong = LongHash(bytes, kLongWidth, t_.longBits);
+            t_.chainLong[slot] = t_.headLong[hLong];
+            t_.headLong[hLong] = p;
         }
     }
 
-    // Newest entered position whose `width` leading bytes (3, kMiddleWidth or kLongWidth) have
-    // the same key or hash as those at p (or -1); p has at least `width` bytes left.
+    // Newest entered position whose `width` (4 or kLongWidth) leading bytes hash like those at p
+    // (or -1); p has at least `width` bytes left.
     std::int32_t HeadOf(std::int32_t p, int width) const {
-        if (width == 3) {
-            return t_.headT[TripleKey(x_ + p, t_.longBits - 1)];
-        }
-        const std::int32_t* const head = width == kLongWidth ? t_.headL : t_.headM;
-        const unsigned bits = width == kLongWidth ? t_.longBits - 1 : t_.longBits;
+        const std::int32_t* const head = width == 4 ? t_.head4 : t_.headLong;
         if (p + 8 <= size_) {
-            return head[LongHash(x_ + p, width, bits)];
+            return head[LongHash(x_ + p, width, t_.longBits)];
         }
         std::uint8_t tail[8] = {};
         std::memcpy(tail, x_ + p, static_cast<std::size_t>(size_ - p));
-        return head[LongHash(tail, width, bits)];
+        return head[LongHash(tail, width, t_.longBits)];
     }
 
     std::int32_t FindMatch(std::int32_t best, std::int32_t i, std::int32_t n,
@@ -264,51 +245,43 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
     const std::int32_t goodEnough = std::min(n, kGoodEnough);
     const std::int32_t budget = best < kBudgetSwitch ? kBigBudget : kSmallBudget;
     const std::uint8_t* const here = x_ + i;
+    const std::uint16_t head2 = static_cast<std::uint16_t>(here[0] | (here[1] << 8));
 
-    const std::int32_t placeOfI = t_.place3[i & kChainMask];
-    // Nothing held yet: the plain walk of the 3-byte chain takes the first candidate that really
-    // shares three bytes with i, i.e. the newest earlier position q with the same three bytes
-    // (they all have i's hash, so they are all on that chain), unless the walk ends before it:
-    // q must be the first candidate (which may lie kWindow back) or no further back than
-    // `floor`, and among the first `budget` places of the chain. The triple chain leads to q
-    // past far fewer positions than the 3-byte chain; the positions it passes have other
-    // bytes under the same key and are older than q's successors on i's chain only when q is.
-    if (best < 3) {
-        std::int32_t q = t_.chainT[i & kChainMask];
-        for (;;) {
-            if (q < floor && q != candidate) { // also the end of the chain, -1
-                return best;
+    // Nothing held yet: any candidate that really shares three bytes wins. Walk the 3-byte chain
+    // until one does (almost always the first).
+    std::int32_t q = candidate;
+    std::int32_t place = 0;
+    while (best < kLevel4From) {
+        const std::uint8_t* const there = x_ + q;
+        if (there[best] == here[best] && there[best - 1] == here[best - 1] &&
+            static_cast<std::uint16_t>(there[0] | (there[1] << 8)) == head2) {
+            const std::int32_t k = MatchLength(there, here, 3, longest);
+            if (k > best) {
+                matchPos_ = q;
+                best = k;
+                if (k >= goodEnough || i + k == size_) {
+                    return k;
+                }
             }
-            const std::uint8_t* const there = x_ + q;
-            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
-                break;
-            }
-            if (q < floor) { // the first candidate, kWindow back: its link is overwritten
-                return best;
-            }
-            q = t_.chainT[q & kChainMask];
         }
-        const std::int32_t place = q == candidate ? 0 : placeOfI - t_.place3[q & kChainMask] - 1;
-        if (place >= budget) {
+        const std::int32_t next = t_.chain3[q & kChainMask];
+        if (next < floor || ++place == budget) { // also ends the chain at -1
             return best;
         }
-        best = MatchLength(x_ + q, here, 3, longest);
-        matchPos_ = q;
-        if (best >= goodEnough || i + best == size_) {
-            return best;
-        }
+        q = next;
     }
 
     // A match of best >= 3 bytes is held: only candidates q that share bytes 0..best with i can
-    // replace it, so in particular bytes off..best for off = best + 1 - width (width 4, or 6 once
-    // best >= 5). Those q lie on the wider chain of the position i + off, shifted back by off:
-    // position r = q + off has the same `width` bytes as i + off. That chain is much shorter
-    // than the chain of i when the byte that ended the held match is rare after the bytes
-    // before it. It only holds positions already entered (r <= i), so the candidates closer
+    // replace it, so in particular bytes off..best for off = best + 1 - width (width 4, or
+    // kLongWidth = 7 once best >= 6). Those q lie on the wider chain of the position i + off,
+    // shifted back by off: position r = q + off has the same `width` bytes as i + off. That chain
+    // is much shorter than the chain of i when the byte that ended the held match is rare after the
+    // bytes before it. It only holds positions already entered (r <= i), so the candidates closer
     // than off bytes are taken from i's own chain first; both lists run from the nearest
     // candidate to the oldest, so candidates are examined in the plain walk's order. After a
     // longer match is found the walk starts over on the chains for the new length, skipping the
     // candidates already examined (every one at or above `bound`).
+    const std::int32_t placeOfI = t_.place3[i & kChainMask];
     const std::int32_t oldest = i - kWindow; // at most the first candidate lies this far back
     std::int32_t bound = i;
     enum class Step { kNext, kLonger, kStop };
@@ -338,16 +311,12 @@ std::int32_t Encoder::FindMatch(std::int32_t best, std::int32_t i, std::int32_t 
         return Step::kNext;
     };
     for (;;) {
-        const int width = best + 1 >= kLongWidth     ? kLongWidth
-                          : best + 1 >= kMiddleWidth ? kMiddleWidth
-                                                     : 3;
-        const std::int32_t* const chain = width == kLongWidth     ? t_.chainL
-                                          : width == kMiddleWidth ? t_.chainM
-                                                                  : t_.chainT;
+        const int width = best >= kLevelLongFrom ? kLongWidth : 4;
+        const std::int32_t* const chain = width == 4 ? t_.chain4 : t_.chainLong;
         const std::int32_t off = best + 1 - width;
         Step step = Step::kNext;
         // Candidates closer than off bytes, on i's own chain.
-        std::int32_t q = bound > i - off ? chain[i & kChainMask] : -1;
+        q = bound > i - off ? chain[i & kChainMask] : -1;
         while (q > i - off) {
             if (q < bound) {
                 if (q != candidate && q < floor) {
@@ -487,9 +456,8 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
     }
     const std::int32_t size = static_cast<std::int32_t>(sourceLength);
     const std::size_t positions = std::min<std::size_t>(sourceLength, kWindow);
-    // About one 4-byte head entry per position of the window (at most 65536), and half as many
-    // for the triple keys and the 6-byte hashes, so that all head tables together take 2 entries
-    // per position: fewer would fill the chains with positions whose bytes differ.
+    // About one 4- and 7-byte head entry per position of the window (at most 65536 each): fewer
+    // would fill the wider chains with positions whose bytes differ.
     unsigned longBits = 10;
     while ((std::size_t{1} << longBits) < positions && longBits < 16) {
         ++longBits;
@@ -505,13 +473,12 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
 
     Tables t;
     t.hash3 = tables.hashed();
-    t.headM = t.hash3 + 2 * kHashSize;
-    t.headL = t.headM + longEntries;
-    t.headT = t.headL + longEntries / 2;
-    t.chainT = tables.positions();
-    t.place3 = t.chainT + positions;
-    t.chainM = t.place3 + positions;
-    t.chainL = t.chainM + positions;
+    t.head4 = t.hash3 + 2 * kHashSize;
+    t.headLong = t.head4 + longEntries;
+    t.chain3 = tables.positions();
+    t.place3 = t.chain3 + positions;
+    t.chain4 = t.place3 + positions;
+    t.chainLong = t.chain4 + positions;
     t.longBits = longBits;
     if (sourceLength < kSparseResetLimit) {
         // Reset only the entries of hashes that occur: no other entry is ever read.
@@ -527,7 +494,7 @@ int Encode(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t*
             t.hash3[2 * h + 1] = 0;
         }
     }
-    std::memset(t.headM, 0xFF, 2 * longEntries * sizeof(std::int32_t));
+    std::memset(t.head4, 0xFF, 2 * longEntries * sizeof(std::int32_t));
 
     Encoder encoder(source, size, destination, t);
     if (!encoder.Run()) {
