@@ -59,19 +59,12 @@ Result Measure(EncodeFn encode, const std::vector<Entry>& entries) {
 } // namespace
 
 int main() {
-    struct Kind {
-        const char* name;
-        Bytes data;
-    };
-    std::vector<Kind> kinds;
-    for (const char* name : bench::kKindNames) {
-        kinds.push_back({name, bench::KindData(name)});
-    }
+    const std::vector<bench::Kind> kinds = bench::AllKinds();
 
     std::printf("%-8s %-6s %8s %10s %10s %8s %10s %10s\n", "kind", "set", "entries", "exact",
                 "best", "smaller", "exact MB/s", "best MB/s");
     bool failed = false;
-    for (const Kind& k : kinds) {
+    for (const bench::Kind& k : kinds) {
         for (int large = 1; large >= 0; --large) {
             const std::vector<Entry> entries =
                 large != 0 ? bench::LargeEntries(k.data) : bench::SmallEntries(k.data);

@@ -325,19 +325,12 @@ int main(int argc, char** argv) {
     const std::size_t lz4 = IndexOf(codecs, "LZ4");
     const std::size_t zlib9 = IndexOf(codecs, "zlib -9");
 
-    struct Kind {
-        const char* name;
-        Bytes data;
-    };
-    std::vector<Kind> kinds;
-    for (const char* name : bench::kKindNames) {
-        kinds.push_back({name, bench::KindData(name)});
-    }
+    const std::vector<bench::Kind> kinds = bench::AllKinds();
 
     const char* const sizeNames[2] = {"small", "large"};
     // results[size][kind][codec]
     std::vector<std::vector<std::vector<Result>>> results(2);
-    for (const Kind& k : kinds) {
+    for (const bench::Kind& k : kinds) {
         std::fprintf(stderr, "measuring %s...\n", k.name);
         const std::vector<Entry> small = bench::SmallEntries(k.data);
         const std::vector<Entry> large = bench::LargeEntries(k.data);

@@ -292,6 +292,14 @@ Bytes KindData(const std::string& name) {
                                : RandomData();
 }
 
+std::vector<Kind> AllKinds() {
+    std::vector<Kind> kinds;
+    for (const char* name : kKindNames) {
+        kinds.push_back({name, KindData(name)});
+    }
+    return kinds;
+}
+
 std::vector<Entry> Cut(const Bytes& data, const std::vector<std::size_t>& sizes, std::size_t lo,
                        std::size_t hi, std::size_t limit) {
     std::vector<Entry> out;

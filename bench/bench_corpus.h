@@ -27,6 +27,15 @@ Bytes RandomData();
 // The kind called `name` (one of kKindNames; anything else gives the random bytes).
 Bytes KindData(const std::string& name);
 
+// A kind with its data.
+struct Kind {
+    const char* name;
+    Bytes data;
+};
+
+// Every kind, in the order of kKindNames.
+std::vector<Kind> AllKinds();
+
 // One entry: a piece of a kind's data, which must outlive it.
 struct Entry {
     const std::uint8_t* data;

@@ -14,6 +14,13 @@ namespace quorrin {
 constexpr std::uint32_t kMinInput = 14;
 constexpr std::uint32_t kMaxInput = kMaxUncompressed;
 
+// Whether a compressor can work on these arguments at all (both compressors return 0 otherwise).
+inline bool CompressArgumentsUsable(const std::uint8_t* source, std::uint32_t sourceLength,
+                                    const std::uint8_t* destination) {
+    return sourceLength >= kMinInput && sourceLength <= kMaxInput && source != nullptr &&
+           destination != nullptr;
+}
+
 enum class DecodeMode { kExact, kPartial };
 
 // Why a decode failed, in the order the decoder tests for them.
@@ -49,7 +56,7 @@ struct WorkAllocator {
 const WorkAllocator& DefaultAllocator();
 
 // The most memory one Encode call takes from its allocator at any time: the hash-indexed tables
-// (head and count of the 3-byte hash, 65536 entries each; heads of the 4- and 8-byte hashes, up
+// (head and count of the 3-byte hash, 65536 entries each; heads of the 4- and 7-byte hashes, up
 // to 65536 each) and the position-indexed ones (four chains of up to 131072 entries), all 32-bit.
 // quorrin.h states the same figure; a test holds the encoder to it.
 constexpr std::size_t kEncodeWorkBound = (4 * 65536 + 4 * 131072) * sizeof(std::int32_t);

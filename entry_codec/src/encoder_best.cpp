@@ -466,8 +466,7 @@ int CeilLog2(std::uint32_t n) {
 
 int EncodeBest(const std::uint8_t* source, std::uint32_t sourceLength, std::uint8_t* destination,
                std::int32_t* compressedLength, const WorkAllocator& allocator) {
-    if (sourceLength < kMinInput || sourceLength > kMaxInput || destination == nullptr ||
-        source == nullptr) {
+    if (!CompressArgumentsUsable(source, sourceLength, destination)) {
         return 0;
     }
     const std::int32_t size = static_cast<std::int32_t>(sourceLength);

@@ -45,7 +45,11 @@ public:
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
     bool Create(const std::string& path, std::string& error);
-    bool Write(const unsigned char* data, std::size_t size, std::string& error);
+    // Gathers small writes and hands them to the system a MiB at a time.
+    bool Write(const unsigned char* data, std::size_t size, std::string& error) {
+        buffer_.append(reinterpret_cast<const char*>(data), size);
+        return buffer_.size() < kFlushAt || Flush(error);
+    }
     // Overwrites the first `size` bytes written (the header, known last).
     bool Rewrite(const unsigned char* data, std::size_t size, std::string& error);
     bool Commit(std::string& error);
@@ -55,6 +59,9 @@ public:
     const std::string& temporary_path() const { return temp_; }
 
 private:
+    static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
+
+    // Writes the gathered bytes (one implementation per platform).
     bool Flush(std::string& error);
 
     std::string path_;

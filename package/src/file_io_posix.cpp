@@ -124,11 +124,6 @@ bool AtomicOutput::Flush(std::string& error) {
     return true;
 }
 
-bool AtomicOutput::Write(const unsigned char* data, std::size_t size, std::string& error) {
-    buffer_.append(reinterpret_cast<const char*>(data), size);
-    return buffer_.size() < (1u << 20) || Flush(error);
-}
-
 bool AtomicOutput::Rewrite(const unsigned char* data, std::size_t size, std::string& error) {
     if (!Flush(error)) {
         return false;

@@ -127,13 +127,11 @@ Bytes MakeHeader(const Header& h) {
     return b;
 }
 
-Bytes Package1(const Bytes& body, const std::vector<std::uint32_t>& indexWords, std::uint32_t count,
-               bool index71) {
-    Header h;
-    h.major = 1;
-    h.minor = 1;
-    h.indexMajor = 7;
-    h.indexMinor = index71 ? 2 : 1;
+namespace {
+
+// Header `h` (version fields set by the caller), then the body, then the index words.
+Bytes Assemble(Header h, const Bytes& body, const std::vector<std::uint32_t>& indexWords,
+               std::uint32_t count) {
     h.count = count;
     h.indexOffset = static_cast<std::uint32_t>(96 + body.size());
     h.indexSize = static_cast<std::uint32_t>(indexWords.size() * 4);
@@ -145,6 +143,18 @@ Bytes Package1(const Bytes& body, const std::vector<std::uint32_t>& indexWords, 
     return b;
 }
 
+} // namespace
+
+Bytes Package1(const Bytes& body, const std::vector<std::uint32_t>& indexWords, std::uint32_t count,
+               bool index71) {
+    Header h;
+    h.major = 1;
+    h.minor = 1;
+    h.indexMajor = 7;
+    h.indexMinor = index71 ? 2 : 1;
+    return Assemble(h, body, indexWords, count);
+}
+
 Bytes Package2(const Bytes& body, const std::vector<std::uint32_t>& indexWords,
                std::uint32_t count) {
     Header h;
@@ -152,15 +162,7 @@ Bytes Package2(const Bytes& body, const std::vector<std::uint32_t>& indexWords,
     h.minor = 0;
     h.indexMajor = 0;
     h.indexMinor = 3;
-    h.count = count;
-    h.indexOffset = static_cast<std::uint32_t>(96 + body.size());
-    h.indexSize = static_cast<std::uint32_t>(indexWords.size() * 4);
-    Bytes b = MakeHeader(h);
-    b.insert(b.end(), body.begin(), body.end());
-    for (std::uint32_t w : indexWords) {
-        Put32(b, w);
-    }
-    return b;
+    return Assemble(h, body, indexWords, count);
 }
 
 } // namespace pkgtest
